@@ -1,0 +1,38 @@
+/*
+ * Log.h - the update layer's debug log. Lines are grouped in packages, bits
+ * of one mask switched on from the command line with -X; package 0 lines are
+ * always written.
+ */
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+enum LogPackage : uint32_t {
+    DEBUG_Updater = 0x00000001,
+    DEBUG_History = 0x00000002,
+    DEBUG_Attributes = 0x00000004,
+    DEBUG_BirdFile = 0x00000008,
+    DEBUG_Network_Old = 0x00000010,  // printed as DEBUG_Network in the -X help
+    DEBUG_ServerComm = 0x00000020,
+    DEBUG_Network = 0x00000100,
+    DEBUG_Network_SR = 0x00000200,
+    DEBUG_Network_FIRM = 0x00000400,
+    DEBUG_NXPSerial = 0x00001000,
+    DEBUG_NXPSerial_E = 0x00002000,
+    DEBUG_NXPSerial_SR = 0x00004000,
+    DEBUG_APP = 0x00010000,
+    DEBUG_iMXSerial = 0x10000000,
+};
+
+class Log {
+public:
+    static void log(uint32_t package, const char* format, ...) __attribute__((format(printf, 2, 3)));
+    static void SetOutput(FILE* stream) { fh = stream; }
+    static void ActivatePackage(uint32_t mask) { package_bitmask |= mask; }
+    static void DeactivatePackage(uint32_t mask) { package_bitmask &= ~mask; }
+    static bool IsActive(uint32_t package) { return package == 0 || (package & package_bitmask) != 0; }
+
+    static uint32_t package_bitmask;
+    static FILE* fh;
+};
