@@ -230,6 +230,8 @@ MirrorAnswer UpdateMirror::_bird(uint32_t serial, const std::string& buildText) 
 }
 
 MirrorAnswer UpdateMirror::_builds(uint32_t serial) const {
+    std::error_code ec;
+    if (!fs::is_directory(_deviceDir(serial), ec)) return _refuse("unknown device " + _hex8(serial));
     std::string body = "ok\n";
     for (const auto& [build, version] : Builds(serial)) body += std::to_string(build) + ";" + version + "\n";
     return {200, body};
