@@ -168,9 +168,26 @@ std::string UpdateMirror::_deviceDir(uint32_t serial) const {
 
 std::map<uint32_t, std::string> UpdateMirror::Builds(uint32_t serial) const {
     std::map<uint32_t, std::string> builds;
-    for (const auto& [build, path] : _buildFiles(_deviceDir(serial)))
-        builds[build] = BuildVersion(path.string());
+    for (const auto& [build, path] : _buildFiles(_deviceDir(serial))) builds[build] = _version(path.string());
     return builds;
+}
+
+std::string UpdateMirror::_version(const std::string& path) const {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    const int64_t modified = fs::last_write_time(path, ec).time_since_epoch().count();
+    {
+        std::lock_guard<std::mutex> lock(versionsMutex_);
+        const auto it = versions_.find(path);
+        if (it != versions_.end() && it->second.size == size && it->second.modified == modified) {
+            return it->second.version;
+        }
+    }
+    // Read outside the lock: other requests go on while a large file inflates.
+    std::string version = BuildVersion(path);
+    std::lock_guard<std::mutex> lock(versionsMutex_);
+    versions_[path] = {size, modified, version};
+    return version;
 }
 
 MirrorAnswer UpdateMirror::Respond(const std::map<std::string, std::string>& query) const {

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -84,6 +85,7 @@ private:
     MirrorAnswer _recovery(const std::string& fingerprint) const;
     MirrorAnswer _token(uint32_t serial) const;
     std::string _deviceDir(uint32_t serial) const;
+    std::string _version(const std::string& path) const;
     void _loadConfig();
 
     MirrorSettings settings_;
@@ -91,4 +93,14 @@ private:
     std::string secret_;
     std::map<std::array<uint32_t, 4>, Recovery> recovery_;
     std::map<uint32_t, Token> tokens_;
+
+    /* Versions already read, by path; an entry counts while the file keeps
+     * its size and modification time. Reading one inflates the whole file. */
+    struct KnownVersion {
+        uintmax_t size = 0;
+        int64_t modified = 0;
+        std::string version;
+    };
+    mutable std::mutex versionsMutex_;
+    mutable std::map<std::string, KnownVersion> versions_;
 };

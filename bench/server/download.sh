@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Download of a build whose Base64 text is 24 MiB from the update mirror on
+# loopback. Baseline: curl fetching the same request the client sends. Then:
+#   - the client's GetBuild + Base64 decoding in process (bench_server_getbuild);
+#   - `updater -G` as a whole process, when QC_BENCH_UPDATER=1 (the hook for
+#     the command line's download, once -G is wired).
+# Targets: -G wall time <= 1.5 x curl's; its peak RSS <= 3 x the Base64 size.
+#
+#   bench/server/download.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+runs=${2:-5}
+base64_bytes=$((24 * 1024 * 1024))
+
+cmake --build "$build" --target update-mirror bench-make-bird bench_server_getbuild >/dev/null
+
+work=$(mktemp -d /tmp/qc-bench-server-XXXXXX)
+mirror_pid=""
+cleanup() {
+  if [ -n "$mirror_pid" ]; then
+    kill "$mirror_pid" 2>/dev/null || true
+    wait "$mirror_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/root/0000ABCD" "$work/store"
+file_bytes=$("$build/bench/bench-make-bird" "$work/root/0000ABCD/1000.bird" "$base64_bytes")
+
+"$build/update-mirror" --root "$work/root" --port 0 >"$work/port" &
+mirror_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/port" ] && break
+  sleep 0.05
+done
+port=$(head -n 1 "$work/port")
+base="http://127.0.0.1:$port/cgi/u"
+url="$base?bld=1000&fw=quillcore&no_cal=false&op=bird&sn=0000ABCD&"
+
+body_bytes=$(curl -s -o - "$url" | wc -c)
+echo "build file: $file_bytes bytes; Base64 text: $base64_bytes bytes; answer body: $body_bytes bytes"
+echo "request:    $url"
+echo
+
+# measure LABEL COMMAND...: RUNS runs; prints the median and best wall time and
+# the largest peak RSS.
+measure() {
+  local label=$1
+  shift
+  : >"$work/$label.runs"
+  for _ in $(seq "$runs"); do
+    local start end
+    start=$(date +%s%N)
+    /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/$label.err" || {
+      echo "$label failed:"; cat "$work/$label.err"; return 1; }
+    end=$(date +%s%N)
+    echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/rss")" >>"$work/$label.runs"
+  done
+  sort -n "$work/$label.runs" | awk -v label="$label" -v n="$runs" '
+    { wall[NR] = $1; if ($2 > rss) rss = $2 }
+    END { printf "%-12s median %8.1f ms   best %8.1f ms   peak RSS %7.1f MiB   (%d runs)\n",
+                 label, wall[int((n + 1) / 2)] / 1000, wall[1] / 1000, rss / 1024, n }'
+}
+
+measure curl curl -s -o /dev/null "$url"
+
+if [ "${QC_BENCH_UPDATER:-0}" = 1 ]; then
+  # Same build through the whole command line: ping, build query, validation
+  # against the build list, download, decode, check and store.
+  measure updater-G "$build/updater" -u "127.0.0.1:$port/cgi/u" -G -d 0000ABCD -b 1000 -i "$work/store"
+fi
+echo
+
+QC_BENCH_URL=$base QC_BENCH_SERIAL=0000ABCD QC_BENCH_BUILD=1000 \
+  "$build/bench/bench_server_getbuild" --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true
