@@ -12,6 +12,7 @@
 #include "server/HTTPRequest.h"
 #include "server/ServerAnswer.h"
 #include "server/UpdateServerRequest.h"
+#include "tests/server/LogCapture.h"
 
 using ::testing::ElementsAre;
 using ::testing::Pair;
@@ -19,30 +20,6 @@ using ::testing::Pair;
 namespace {
 
 const std::string kUrl = "http://mirror/cgi/u?op=x&";
-
-/* Collects the debug log of the server packages while alive. */
-class LogCapture {
-public:
-    LogCapture() : stream_(open_memstream(&text_, &size_)) {
-        Log::SetOutput(stream_);
-        Log::ActivatePackage(DEBUG_ServerComm);
-    }
-    ~LogCapture() {
-        Log::DeactivatePackage(DEBUG_ServerComm);
-        Log::SetOutput(nullptr);
-        fclose(stream_);
-        free(text_);
-    }
-    std::string text() {
-        fflush(stream_);
-        return std::string(text_, size_);
-    }
-
-private:
-    char* text_ = nullptr;
-    size_t size_ = 0;
-    FILE* stream_;
-};
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include "server/HTTPRequest.h"
 #include "server/UpdateServerRequest.h"
 #include "tests/server/BirdBytes.h"
+#include "tests/server/LogCapture.h"
 #include "tests/server/MirrorProcess.h"
 
 using ::testing::ElementsAre;
@@ -225,7 +226,10 @@ TEST(UpdateServerMirror, WhatTheMirrorDoesNotHoldIsRefused) {
 TEST(UpdateServerMirror, ServerDownIsATransportErrorWithLibcurlText) {
     const std::string url = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/cgi/u";
     EXPECT_EQ(GetError(url), CurlText(CURLE_COULDNT_CONNECT));
+    LogCapture log;
     EXPECT_FALSE(UpdateServerRequest::ping(url));
+    EXPECT_EQ(log.text(),
+              "GET(" + url + "?op=hi&rv=2&)\nping ==> [" + CurlText(CURLE_COULDNT_CONNECT) + "]\n");
     std::string build = "keep", firmware;
     EXPECT_FALSE(UpdateServerRequest::QueryBuild(kDevice, build, firmware, url));
     EXPECT_EQ(build, "keep");
@@ -239,7 +243,14 @@ TEST(UpdateServerMirror, ErrorStatusIsReturnedNotThrown) {
     EXPECT_EQ(response.get_status(), 404);
     EXPECT_EQ(response.get_response(), "error: injected failure\n");
     EXPECT_EQ(response.get_request(), mirror.url("http", "/cgi/u") + "?op=hi&rv=2&");
+
+    LogCapture log;
     EXPECT_FALSE(UpdateServerRequest::ping(mirror.url()));
+    std::string build, firmware;
+    EXPECT_FALSE(UpdateServerRequest::QueryBuild(kDevice, build, firmware, mirror.url()));
+    std::string lines = log.text();
+    EXPECT_THAT(lines, HasSubstr("PING ==> [404] [error: injected failure\n]\n"));
+    EXPECT_THAT(lines, HasSubstr("QueryBuild ==> [404] [error: injected failure\n]\n"));
 }
 
 struct FaultCase {
