@@ -263,58 +263,50 @@ bool BirdFile::ScanBlocks(const uint8_t* data, size_t length) {
     Log::log(DEBUG_BirdFile, "BIRDFILE: Bird file objects:\n");
     Log::log(DEBUG_BirdFile, "BIRDFILE: \t\tType Flags Length\n");
 
+    // A block is taken only when its data ends at least four bytes before the
+    // end, leaving room for the checksum; so no block and no checksum is ever
+    // read past the data, and bytes after the checksum show as a mismatch.
     size_t cursor = std::min<size_t>(4, length);
-    bool overrun = false;
     while (length - cursor > 4) {
+        const size_t left = length - cursor - 5;  // after the header
+        const uint32_t declared = _be32(data + cursor + 1);
+        if (left < 4 || declared > left - 4) {
+            if (length - cursor >= 9) {
+                Log::log(DEBUG_BirdFile,
+                         "BIRDFILE: Block %u of %d bytes does not fit in the data (%zu left).\n", blockCount_,
+                         static_cast<int>(declared), left);
+                scanError_ = "block " + std::to_string(blockCount_) + " declares " +
+                             std::to_string(declared) + " data bytes but only " +
+                             std::to_string(left >= 4 ? left - 4 : 0) + " remain before the checksum";
+            }
+            break;
+        }
         BirdBlock block;
         block.type = data[cursor] & BIRD_FILE_TYPE_MASK;
         block.flags = static_cast<uint8_t>((data[cursor] & BIRD_FILE_FLAG_MASK) >> 5);
-        block.length = _be32(data + cursor + 1);
-        const size_t start = cursor + 5;
+        block.length = declared;
+        block.data = data_.get() + cursor + 5;
         Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t %02X   %02X   %d\n", block.type, block.flags,
                  static_cast<int>(block.length));
-        if (block.length > length - start) {
-            // Never hand out a view past the data: the scan ends here.
-            Log::log(DEBUG_BirdFile, "BIRDFILE: Block %u runs past the end of the data (%zu bytes left).\n",
-                     blockCount_, length - start);
-            scanError_ = "block " + std::to_string(blockCount_) + " declares " +
-                         std::to_string(block.length) + " data bytes but only " +
-                         std::to_string(length - start) + " remain";
-            overrun = true;
-            break;
-        }
-        block.data = data_.get() + start;
         if (_is_image(block.type) && block.length >= 4) block.loadAddress = _be32(block.data);
-        if (block.type == BLOCK_TYPE_INFO) {
-            for (size_t f = 0; f < BIRD_INFO_BLOCK_SIZE / BIRD_INFO_FIELD_SIZE; ++f) {
-                char field[BIRD_INFO_FIELD_SIZE + 1] = {};
-                size_t from = f * BIRD_INFO_FIELD_SIZE;
-                if (from < block.length)
-                    memcpy(field, block.data + from, std::min(BIRD_INFO_FIELD_SIZE, block.length - from));
-                Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t \t[%16.16s]\n", field);
-            }
-        }
-        cursor = start + block.length;
+        if (block.type == BLOCK_TYPE_INFO) LogInfoFields(block);
+        cursor += 5 + block.length;
         ++blockCount_;
         blocks_.push_back(block);
     }
 
     const long remaining = static_cast<long>(length - cursor) - 4;
-    if (overrun) {
+    if (remaining >= 0) {
+        checksum_ = _be32(data + cursor);
+        Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t File checksum %08X\n", checksum_);
+    }
+    if (remaining != 0) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Block parsing mismatch in data size. (%d bytes remaining)\n",
-                 static_cast<int>(length - cursor));
-    } else {
-        if (remaining >= 0) {
-            checksum_ = _be32(data + cursor);
-            Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t File checksum %08X\n", checksum_);
-        }
-        if (remaining != 0) {
-            Log::log(DEBUG_BirdFile, "BIRDFILE: Block parsing mismatch in data size. (%d bytes remaining)\n",
-                     static_cast<int>(remaining));
+                 static_cast<int>(remaining));
+        if (scanError_.empty())
             scanError_ = remaining > 0
                              ? std::to_string(remaining) + " bytes remain after the checksum"
                              : "the data ends " + std::to_string(-remaining) + " bytes short of the checksum";
-        }
     }
     if (blockCount_ != announced) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Block parsing mismatch in number of blocks. (%d != %d)\n",
@@ -324,6 +316,15 @@ bool BirdFile::ScanBlocks(const uint8_t* data, size_t length) {
         scanError_ = scanError_.empty() ? count : scanError_ + "; " + count;
     }
     return scanError_.empty();
+}
+
+void BirdFile::LogInfoFields(const BirdBlock& block) const {
+    for (size_t from = 0; from < BIRD_INFO_BLOCK_SIZE; from += BIRD_INFO_FIELD_SIZE) {
+        char field[BIRD_INFO_FIELD_SIZE + 1] = {};
+        if (from < block.length)
+            memcpy(field, block.data + from, std::min(BIRD_INFO_FIELD_SIZE, block.length - from));
+        Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t \t[%16.16s]\n", field);
+    }
 }
 
 const BirdBlock* BirdFile::FirstBlock(uint8_t type) const {

@@ -110,6 +110,7 @@ private:
     bool DecompressData(const uint8_t* body, size_t bodyLength);
     bool ScanBlocks(const uint8_t* data, size_t length);
     void FindSerialNumberOffsets();
+    void LogInfoFields(const BirdBlock& block) const;
     const BirdBlock* FirstBlock(uint8_t type) const;
     std::string InfoField(size_t offset, size_t width) const;
     void Swap(BirdFile& other) noexcept;
