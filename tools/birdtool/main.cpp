@@ -222,6 +222,7 @@ int _scramble(const std::vector<std::string>& args) {
     }
     BirdWriter writer;
     writer.formatVersion = bird.GetFormatVersion();
+    writer.checksum = bird.GetChecksum();  // only the image bytes change
     writer.level = level;
     for (const BirdBlock& block : bird.GetBlocks())
         writer.AddBlock(block.type, block.flags, std::vector<uint8_t>(block.data, block.data + block.length));
