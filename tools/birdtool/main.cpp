@@ -12,6 +12,7 @@
 
 #include "common/Log.h"
 #include "common/UpdaterDisplay.h"
+#include "firmware/AtomicFile.h"
 #include "firmware/BirdFile.h"
 #include "firmware/BirdSummary.h"
 #include "tools/birdtool/BirdWriter.h"
@@ -48,6 +49,7 @@ const char* kUsage =
     "  --trailing N         N zero bytes after the checksum\n"
     "  --truncate N         cut N bytes from the end of the compressed body\n"
     "  --overlong N         declare the last block N bytes longer than its data\n"
+    "  --body-only          write only the inflated body (no header, not compressed)\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hexadecimal.\n";
 
@@ -130,13 +132,23 @@ void _add_image(BirdWriter& writer, uint8_t type, const std::string& spec) {
     writer.AddImage(type, flags, _u32(where[0], "address"), _source(spec.substr(0, at)));
 }
 
+bool _write_body(const BirdWriter& writer, const std::string& path) {
+    std::vector<uint8_t> body = writer.Body();
+    return AtomicFile_Write(path, body.data(), body.size()) == aErrNone;
+}
+
 int _pack(const std::vector<std::string>& args) {
     BirdWriter writer;
     std::string output;
     uint32_t key[4];
     bool scramble = false;
+    bool bodyOnly = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == "--body-only") {
+            bodyOnly = true;
+            continue;
+        }
         if (i + 1 >= args.size()) _usage_error("missing value of " + option);
         const std::string& value = args[++i];
         if (option == "-o" || option == "--output") {
@@ -191,7 +203,7 @@ int _pack(const std::vector<std::string>& args) {
     }
     if (output.empty()) _usage_error("pack needs -o OUT");
     if (scramble) writer.ScrambleFirmware(key);
-    if (!writer.Write(output)) {
+    if (bodyOnly ? !_write_body(writer, output) : !writer.Write(output)) {
         fprintf(stderr, "birdtool: cannot write %s: %s\n", output.c_str(), strerror(errno));
         return 1;
     }
