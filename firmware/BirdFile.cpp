@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -161,9 +162,9 @@ bool BirdFile::Load(const std::string& path) {
         aFile_Close(file);
         return Fail("cannot get the file size");
     }
-    std::unique_ptr<uint8_t[]> raw(new uint8_t[size ? size : 1]);
+    std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[size ? size : 1]);
     size_t count = 0;
-    err = size ? aFile_Read(file, raw.get(), size, &count) : aErrNone;
+    err = !raw ? aErrMemory : size ? aFile_Read(file, raw.get(), size, &count) : aErrNone;
     aFile_Close(file);
     if (err != aErrNone) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", err, path.c_str());

@@ -204,6 +204,46 @@ TEST_F(BirdFileTest, BodyMayInflateToExactlyEightTimesItsSize) {
     EXPECT_NE(log.text().find("BIRDFILE: Error (-5) decompressing bird file.\n"), std::string::npos);
 }
 
+// The streaming inflate must answer as zlib's one-shot uncompress into a
+// buffer of 8 times the body would.
+TEST_F(BirdFileTest, InflateResultsMatchUncompressWithTheEightfoldBound) {
+    BirdWriter normal;
+    normal.AddFirmware(0, BirdWriter_SyntheticImage(5000));
+    std::vector<uint8_t> junkAfterStream = normal.File();
+    junkAfterStream.insert(junkAfterStream.end(), {1, 2, 3});
+    std::vector<uint8_t> badHeader = normal.File();
+    badHeader[6] = 0x79;
+    BirdWriter cut = normal;
+    cut.truncateBody = 1;
+    const std::vector<std::vector<uint8_t>> files = {normal.File(),
+                                                     WriterAtRatio(0).File(),
+                                                     WriterAtRatio(1).File(),
+                                                     WriterAtRatio(100).File(),
+                                                     junkAfterStream,
+                                                     badHeader,
+                                                     cut.File()};
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::vector<uint8_t>& file = files[i];
+        std::vector<uint8_t> out(BIRD_INFLATE_RATIO * (file.size() - BIRD_FILE_HEADER_SIZE));
+        uLongf length = out.size();
+        int expected = uncompress(out.data(), &length, file.data() + BIRD_FILE_HEADER_SIZE,
+                                  file.size() - BIRD_FILE_HEADER_SIZE);
+        WriteBytes(dir / "f.bird", file);
+        LogCapture log(DEBUG_BirdFile);
+        BirdFile bird;
+        bool loaded = bird.Load(dir / "f.bird");
+        EXPECT_EQ(loaded, expected == Z_OK) << "file " << i;
+        if (loaded) {
+            ASSERT_EQ(bird.GetDataLength(), length) << "file " << i;
+            EXPECT_EQ(0, memcmp(bird.GetData(), out.data(), length)) << "file " << i;
+        } else {
+            std::string line =
+                "BIRDFILE: Error (" + std::to_string(expected) + ") decompressing bird file.\n";
+            EXPECT_NE(log.text().find(line), std::string::npos) << "file " << i << "\n" << log.text();
+        }
+    }
+}
+
 TEST_F(BirdFileTest, ScanMismatchesAreLoggedAndKeepTheParsedBlocks) {
     struct Case {
         const char* name;
