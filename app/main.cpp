@@ -1,7 +1,3 @@
-#include "app/CliDisplay.h"
+#include "app/Main.h"
 
-int main() {
-    CLI_Display display;
-    display.message(UpdaterDisplayInterface::INFO, "Updater");
-    return 0;
-}
+int main(int argc, char** argv) { return Updater_Main(argc, argv); }

@@ -1,4 +1,68 @@
 #include "updater/Updater.h"
 
+#include "updater/DeviceInfo.h"
+
 Updater::Updater(const std::string& serverUrl, const std::string& storePath, UpdaterDisplayInterface& display)
     : serverUrl_(serverUrl), storePath_(storePath), display_(display) {}
+
+void Updater::NotAvailable(const char* operation) {
+    display_.message(UpdaterDisplayInterface::ERROR, "%s is not available in this build", operation);
+}
+
+// TODO(device discovery): enumerate USB and TCP/IP devices and read their details.
+std::vector<DeviceInfo> Updater::Discover_Devices(uint32_t) {
+    NotAvailable("Device discovery");
+    return {};
+}
+
+// TODO(router discovery): scan the router's I2C network.
+std::vector<DeviceInfo> Updater::Discover_QCNetwork_Devices(uint32_t, uint32_t) {
+    NotAvailable("Router network discovery");
+    return {};
+}
+
+// TODO(firmware update): load, personalise and transfer a BIRD file to the device.
+bool Updater::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t, uint32_t, bool) {
+    NotAvailable("Firmware update");
+    return false;
+}
+
+// TODO(firmware download): fetch a build from the update server into the store.
+uint32_t Updater::Download_Firmware(uint32_t, const std::string&, bool, bool) {
+    NotAvailable("Firmware download");
+    return 0;
+}
+
+// TODO(build lists): ask the update server for the device's builds.
+BuildList Updater::Get_BuildList(uint32_t) {
+    NotAvailable("Server build list");
+    return {};
+}
+
+// TODO(build lists): list the builds stored for the device.
+BuildList Updater::Get_BuildListLocal(uint32_t) {
+    NotAvailable("Local build list");
+    return {};
+}
+
+// TODO(device token): fetch the device's feature JWT from the update server.
+std::string Updater::Get_JWT(uint32_t) {
+    NotAvailable("Device token");
+    return {};
+}
+
+// TODO(recovery): read the chip fingerprint through the boot ROM.
+bool Updater::Get_Fingerprint(Fingerprint&, const std::string&, uint32_t, const std::string&, uint32_t,
+                              bool) {
+    chipKind_ = 0;
+    NotAvailable("Chip fingerprint");
+    return false;
+}
+
+// TODO(recovery): restore the firmware through the boot ROM.
+bool Updater::Recover_Firmware(const std::string&, uint32_t, uint32_t, uint32_t, const std::string&, bool) {
+    (void)chipKind_;
+    (void)ueiBytesLoad_;
+    NotAvailable("Recovery");
+    return false;
+}

@@ -6,9 +6,17 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "common/UpdaterDisplay.h"
+#include "updater/Fingerprint.h"
+
+struct DeviceInfo;
+
+/* Build number text to version text. */
+using BuildList = std::map<std::string, std::string>;
 
 class Updater {
 public:
@@ -16,10 +24,26 @@ public:
 
     void Set_UEIBytes_Load(bool load) { ueiBytesLoad_ = load; }
 
+    std::vector<DeviceInfo> Discover_Devices(uint32_t linkType);
+    std::vector<DeviceInfo> Discover_QCNetwork_Devices(uint32_t routerSerial, uint32_t linkType);
+    bool Update_Firmware(uint32_t serial, uint32_t build, const std::string& firmwareFile,
+                         uint8_t moduleAddress, uint32_t routerSerial, bool override_);
+    uint32_t Download_Firmware(uint32_t serial, const std::string& build, bool override_, bool quiet);
+    BuildList Get_BuildList(uint32_t serial);
+    BuildList Get_BuildListLocal(uint32_t serial);
+    std::string Get_JWT(uint32_t serial);
+    bool Get_Fingerprint(Fingerprint& fingerprint, const std::string& port, uint32_t serial,
+                         const std::string& firmwareFile, uint32_t baud, bool reset);
+    bool Recover_Firmware(const std::string& port, uint32_t build, uint32_t baud, uint32_t serial,
+                          const std::string& firmwareFile, bool override_);
+
     const std::string& ServerUrl() const { return serverUrl_; }
     const std::string& StorePath() const { return storePath_; }
 
 private:
+    /* Shows that an operation's capability has not been built yet. */
+    void NotAvailable(const char* operation);
+
     std::string serverUrl_;
     std::string storePath_;
     UpdaterDisplayInterface& display_;

@@ -1,4 +1,9 @@
+#include "firmware/BirdFile.h"
 #include "tools/update-mirror/UpdateMirror.h"
 
-// Filled in from the firmware layer's BirdFile.
-std::string UpdateMirror::BuildVersion(const std::string&) { return ""; }
+std::string UpdateMirror::BuildVersion(const std::string& path) {
+    if (!BirdFile::VerifyFile(path)) return "";
+    BirdFile file;
+    if (!file.Load(path)) return "";
+    return file.GetVersion();
+}
