@@ -70,3 +70,19 @@ TEST(UpdateMirror, LatestBuildIsTheHighestNumber) {
     UpdateMirror mirror(settings);
     EXPECT_EQ(mirror.Respond({{"op", "qu"}, {"sn", "0000ABCD"}}).body, "ok\n1200\nquillcore\n");
 }
+
+TEST(UpdateMirror, VersionsComeFromEachFileAndFollowItsChanges) {
+    ScratchDir dir;
+    WriteFile(dir / "0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
+    WriteFile(dir / "0000ABCD/1300.bird", birdbytes::Make(1300, "2.12.0 beta", 0xABCD, "QC-HUB", 100));
+    WriteFile(dir / "0000ABCD/1400.bird", "bird\x01\x01 but no zlib body");
+    MirrorSettings settings;
+    settings.root = dir.path();
+    UpdateMirror mirror(settings);
+    EXPECT_EQ(mirror.Respond({{"op", "builds"}, {"sn", "0000ABCD"}}).body,
+              "ok\n1200;2.10.1\n1300;2.12.0\n1400;\n");
+
+    WriteFile(dir / "0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.2", 0xABCD, "QC-HUB", 200));
+    EXPECT_EQ(mirror.Builds(0xABCD),
+              (std::map<uint32_t, std::string>{{1200, "2.10.2"}, {1300, "2.12.0"}, {1400, ""}}));
+}
