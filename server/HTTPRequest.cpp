@@ -3,9 +3,34 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 
 #include "common/Log.h"
+
+namespace {
+
+/* The largest body worth making room for ahead of time, whatever the server
+ * announces. */
+constexpr curl_off_t kMostReserved = 256 << 20;
+
+/* Makes room for the announced body at once: a firmware download is tens of
+ * megabytes, and growing the text step by step copies and touches several
+ * times that. */
+void _reserve(CURL* curl, std::string& body) {
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+        announced <= 0) {
+        return;
+    }
+    try {
+        body.reserve(static_cast<size_t>(std::min(announced, kMostReserved)));
+    } catch (const std::bad_alloc&) {
+        // Growing as the bytes arrive still works.
+    }
+}
+
+}  // namespace
 
 size_t _rcv_data(char* data, size_t size, size_t count, void* response) {
     HTTPResponse* target = static_cast<HTTPResponse*>(response);
@@ -15,6 +40,8 @@ size_t _rcv_data(char* data, size_t size, size_t count, void* response) {
     Log::log(DEBUG_ServerComm, "rcv_data called (..., %d, %d, %08X) [%100.*s]\n", static_cast<int>(size),
              static_cast<int>(count), static_cast<unsigned>(reinterpret_cast<uintptr_t>(target)), shown,
              data);
+    if (target->transfer_ && target->response_.empty())
+        _reserve(static_cast<CURL*>(target->transfer_), target->response_);
     target->append(data, length);
     Log::log(DEBUG_ServerComm, "rcv_data returns %d\n", static_cast<int>(length));
     return length;
@@ -59,6 +86,7 @@ HTTPResponse HTTPRequest::GET(const std::string& url, const Parameters& paramete
     HTTPResponse response(BuildUrl(url, parameters));
     if (!curl) throw std::runtime_error("Could not create curl instance");
 
+    response.transfer_ = curl;
     CURLcode rc = _configure(curl, response);
     if (rc == CURLE_OK) {
         Log::log(DEBUG_ServerComm, "GET(%s)\n", response.get_request().c_str());
@@ -66,6 +94,7 @@ HTTPResponse HTTPRequest::GET(const std::string& url, const Parameters& paramete
     }
     long status = 0;
     if (rc == CURLE_OK) rc = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    response.transfer_ = nullptr;
     curl_easy_cleanup(curl);
     if (rc != CURLE_OK) throw std::runtime_error(curl_easy_strerror(rc));
     response.set_status(status);

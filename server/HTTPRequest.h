@@ -26,9 +26,13 @@ public:
     void append(const char* data, size_t length) { response_.append(data, length); }
 
 private:
+    friend class HTTPRequest;
+    friend size_t _rcv_data(char*, size_t, size_t, void*);
+
     std::string request_;
     int64_t status_ = 0;
     std::string response_;
+    void* transfer_ = nullptr;  // the libcurl handle while GET runs, to size the body once
 };
 
 class HTTPRequest {
