@@ -140,16 +140,19 @@ aErr sInitAndStart(uint32_t id, aStreamRef stream) {
 
 /*
  * The one place that makes a stream for a device entry by its type; a new
- * transport adds its case here and its stream in its own file.
+ * transport adds its case here and its stream in its own file. Without a
+ * stream for the type the answer comes before anything is opened.
  */
 aErr sOpenStream(const LinkEntry* entry, aStreamRef* stream) {
     switch (entry->type) {
         case aLINK_TYPE_USB:
             aDEBUG_PRINTF(aDEBUG_LINK, " recreate USB stream\n");
-            return aErrUnimplemented;  // USB streams are not part of this library build yet
+            return aErrUnimplemented;  // the USB transport is not part of this library build yet
         case aLINK_TYPE_TCPIP:
             aDEBUG_PRINTF(aDEBUG_LINK, " recreate TCPIP stream\n");
-            return aStream_CreateSocket(entry->ident[1], static_cast<uint16_t>(entry->ident[2]), stream);
+            return stream
+                       ? aStream_CreateSocket(entry->ident[1], static_cast<uint16_t>(entry->ident[2]), stream)
+                       : aErrNone;
         case 4:
         case 5:
         case 6:
@@ -160,18 +163,21 @@ aErr sOpenStream(const LinkEntry* entry, aStreamRef* stream) {
     }
 }
 
+/* Rebuilds the stream and restarts. A link whose stream cannot be made
+ * again (a caller's stream, a serial port) is refused and left running. */
 aErr aLink_ResetLink(LinkEntry* entry) {
+    aErr err = sOpenStream(entry, nullptr);
+    if (err != aErrNone) return err;
     aLinkRef link = entry->link;
     aLink_Stop(link);
     _aLink_DestroyFifos(link);
     _aLink_DestroyStream(link);
     link->status = aLINK_NOSTREAM;
     aStreamRef stream = nullptr;
-    aErr err = aErrNone;
     for (int attempt = 0; attempt < kResetAttempts; attempt++) {
         if (attempt) aTime_MSSleep(kResetRetryMs);
         err = sOpenStream(entry, &stream);
-        if (err == aErrNone || err == aErrParam || err == aErrUnimplemented) break;
+        if (err == aErrNone) break;
     }
     if (err != aErrNone) {
         aDEBUG_PRINTF(aDEBUG_LINK, " ERROR - could not recreate stream: %d\n", err);
