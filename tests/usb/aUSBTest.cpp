@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <ostream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -95,9 +97,12 @@ TEST_F(UsbRecord, AnInterfaceClaimedElsewhereIsBusy) {
 }
 
 struct ClaimCase {
+    const char* name;
     int answer;
     aErr expected;
 };
+
+void PrintTo(const ClaimCase& c, std::ostream* out) { *out << c.name; }
 
 class UsbClaim : public UsbRecord, public ::testing::WithParamInterface<ClaimCase> {};
 
@@ -109,8 +114,10 @@ TEST_P(UsbClaim, RefusalsMapToTheirCodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, UsbClaim,
-                         ::testing::Values(ClaimCase{EBUSY, aErrBusy}, ClaimCase{ENODEV, aErrBusy},
-                                           ClaimCase{EPROTO, aErrUnknown}));
+                         ::testing::Values(ClaimCase{"busy", EBUSY, aErrBusy},
+                                           ClaimCase{"gone", ENODEV, aErrBusy},
+                                           ClaimCase{"other", EPROTO, aErrUnknown}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UsbRecord, ANodeWeMayNotOpenIsAPermissionFailure) {
     Quillcore_libusb_context();  // enumerated with full rights
@@ -146,6 +153,11 @@ struct SplitCase {
     size_t count;
     std::vector<size_t> transfers;
 };
+
+std::string SplitName(const SplitCase& c) {
+    return std::to_string(c.count) + "BytesBy" + std::to_string(c.packetSize);
+}
+void PrintTo(const SplitCase& c, std::ostream* out) { *out << SplitName(c); }
 
 class UsbWriteSplit : public ::testing::TestWithParam<SplitCase> {};
 
