@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <shared_mutex>
 
 #include "common/aTime.h"
 
@@ -23,8 +24,9 @@ constexpr uint16_t kSocketCheck = 0xDEAD;
 constexpr uint32_t kConnected = 0x1;
 constexpr size_t kReadAhead = 4096;
 
-/* The reading and the writing thread share the connection: either may
- * reconnect, one at a time, and only the connection that failed. */
+/* The reading and the writing thread share the connection: both use it
+ * under the shared lock, and either may reconnect under the exclusive one,
+ * only the connection that failed. */
 struct SocketRecord {
     uint16_t port;
     sockaddr_in address;
@@ -33,7 +35,7 @@ struct SocketRecord {
     uint16_t check;
     int wakeFd;                    // eventfd: interrupts a waiting get
     std::atomic<bool> peerClosed;  // the device closed its end; the next write reconnects
-    std::mutex connectLock;
+    std::shared_mutex connectionLock;
     size_t readPos;  // read-ahead: used by the reading side only
     size_t readCount;
     uint8_t readAhead[kReadAhead];
@@ -96,10 +98,13 @@ aErr sConnectLocked(SocketRecord* r) {
     return sSetOptions(fd) ? aErrNone : aErrIO;
 }
 
+aErr sSocketInterrupt(void* ref);
+
 /* Reconnects unless the other side already replaced the failed connection. */
-aErr sConnect(SocketRecord* r, int failedFd) {
+aErr sConnect(SocketRecord* r, int failedFd, bool fromWriter) {
     if (!sRecord(r)) return aErrInitialization;
-    std::lock_guard<std::mutex> guard(r->connectLock);
+    if (fromWriter) sSocketInterrupt(r);  // the reader leaves its wait and the lock
+    std::unique_lock<std::shared_mutex> exclusive(r->connectionLock);
     if (r->fd != failedFd) return r->flags & kConnected ? aErrNone : aErrConnection;
     return sConnectLocked(r);
 }
@@ -116,27 +121,35 @@ bool sWaitReadable(SocketRecord* r, int fd) {
     return p[0].revents != 0;
 }
 
+/* One recv into the read-ahead buffer: its count, or 0 with the result to give. */
+ssize_t sFill(SocketRecord* r, int* fd, aErr* err) {
+    std::shared_lock<std::shared_mutex> shared(r->connectionLock);
+    *fd = r->fd;
+    // Checked under the lock: a reconnect by the writer is finished, not half done.
+    *err = r->flags & kConnected ? aErrNotReady : aErrConnection;
+    if (*err != aErrNotReady || !sWaitReadable(r, *fd)) return 0;
+    ssize_t n = recv(*fd, r->readAhead, sizeof(r->readAhead), 0);
+    if (n == 0) {
+        // An orderly close is not an error: the link stays and the next write reconnects.
+        r->peerClosed = true;
+    } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        *err = sConnectionLost(errno) ? aErrIO : aErrConnection;  // aErrIO: reconnect
+    }
+    return n < 0 ? 0 : n;
+}
+
 aErr sSocketGet(uint8_t* byte, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r || !byte) return aErrParam;
-    if (!(r->flags & kConnected)) return aErrConnection;
     if (r->readPos == r->readCount) {
-        int fd = r->fd;
-        if (!sWaitReadable(r, fd)) return aErrNotReady;
-        ssize_t n = recv(fd, r->readAhead, sizeof(r->readAhead), 0);
-        if (n == 0) {
-            // An orderly close is not an error: the link stays and the next write reconnects.
-            r->peerClosed = true;
-            return aErrNotReady;
-        }
-        if (n < 0) {
-            // EBADF: the writing side has just replaced the connection.
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == EBADF)
-                return aErrNotReady;
-            if (!sConnectionLost(errno)) return aErrConnection;
-            aErr err = sConnect(r, fd);
+        int fd = -1;
+        aErr err = aErrNone;
+        ssize_t n = sFill(r, &fd, &err);
+        if (n == 0 && err == aErrIO) {
+            err = sConnect(r, fd, false);
             return err == aErrNone ? aErrNotReady : err;
         }
+        if (n == 0) return err;
         r->readPos = 0;
         r->readCount = static_cast<size_t>(n);
     }
@@ -144,8 +157,21 @@ aErr sSocketGet(uint8_t* byte, void* ref) {
     return aErrNone;
 }
 
+/* One send attempt: bytes sent, or -1 with errno. */
+ssize_t sSendOnce(SocketRecord* r, const uint8_t* bytes, size_t count, int* fd) {
+    std::shared_lock<std::shared_mutex> shared(r->connectionLock);
+    *fd = r->fd;
+    return send(*fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+bool sConnected(SocketRecord* r) {
+    std::shared_lock<std::shared_mutex> shared(r->connectionLock);
+    return r->flags & kConnected;
+}
+
 /* Waits up to the retry delay for room to send; a sleep when nothing can tell. */
 void sWaitWritable(SocketRecord* r) {
+    std::shared_lock<std::shared_mutex> shared(r->connectionLock);
     pollfd p{r->fd, POLLOUT, 0};
     if (p.fd < 0 || poll(&p, 1, aSOCKET_RETRY_DELAY_MS) < 0) aTime_MSSleep(aSOCKET_RETRY_DELAY_MS);
 }
@@ -153,16 +179,16 @@ void sWaitWritable(SocketRecord* r) {
 aErr sSocketWrite(const uint8_t* bytes, size_t count, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r || (!bytes && count)) return aErrParam;
-    if (!(r->flags & kConnected)) return aErrConnection;
+    if (!sConnected(r)) return aErrConnection;
     if (r->peerClosed) {
-        aErr err = sConnect(r, r->fd);
+        aErr err = sConnect(r, r->fd, true);
         if (err != aErrNone) return err;
     }
     int attempts = 0;
     while (count > 0) {
         if (attempts >= aSOCKET_MAX_SEND_RETRY) return aErrBusy;
-        int fd = r->fd;
-        ssize_t n = send(fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+        int fd = -1;
+        ssize_t n = sSendOnce(r, bytes, count, &fd);
         if (n > 0) {
             bytes += n;
             count -= static_cast<size_t>(n);
@@ -171,7 +197,7 @@ aErr sSocketWrite(const uint8_t* bytes, size_t count, void* ref) {
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             attempts++;
         } else if (n < 0 && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) {
-            aErr err = sConnect(r, fd);
+            aErr err = sConnect(r, fd, true);
             if (err != aErrNone) return err;
             attempts++;
         } else {
@@ -215,7 +241,7 @@ aErr aStream_CreateSocket(uint32_t address, uint16_t port, aStreamRef* stream) {
     r->address.sin_port = htons(port);
     r->fd = -1;
     r->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (r->wakeFd < 0 || sConnect(r, -1) != aErrNone) {
+    if (r->wakeFd < 0 || sConnect(r, -1, false) != aErrNone) {
         sSocketDelete(r);
         return aErrResource;
     }
