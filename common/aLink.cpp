@@ -382,8 +382,9 @@ aPacket* aLink_AwaitFirst(uint32_t id, aPacketFilter filter, void* ref, uint32_t
     while (!found && link->running && link->status == aLINK_RUNNING) {
         uint64_t elapsed = aTime_GetMSTicks() - start;
         if (elapsed > timeoutMs) break;
-        found = aPacketFifo_AwaitFirst(link->inFifo, filter, ref, static_cast<uint32_t>(timeoutMs - elapsed));
-        if (!found && elapsed == timeoutMs) break;
+        uint32_t left = static_cast<uint32_t>(timeoutMs - elapsed);
+        found = aPacketFifo_AwaitFirst(link->inFifo, filter, ref, left);
+        if (left == 0) break;  // a zero time-out looks once
     }
     return found;
 }

@@ -211,6 +211,7 @@ uint32_t _aLink_CreateStopped(aStreamRef stream) {
     if (!id) return 0;
     if (aLink_Init(id, stream) != id) {
         aLink_Destroy(id);
+        aStream_Destroy(stream);
         return 0;
     }
     sChangeUseCount(sLookupEntryByID(id), 1);

@@ -141,6 +141,18 @@ TEST_F(LinkEngineSteps, ReadFailureIsAnIOErrorStatusAndAQuietReadResyncs) {
     EXPECT_EQ(flushOutput(), kSyncRound);
 }
 
+TEST_F(LinkEngineSteps, PacketThatCannotBeFiledIsAFilingErrorUntilTheNextHandshake) {
+    aPacketFifoId in = link->inFifo;
+    ASSERT_EQ(aPacketFifo_Destroy(in), aErrNone);  // the link still names it
+    feed({0x02, 0x01, 0x17});
+    EXPECT_EQ(link->status, aLINK_FILEERROR);
+    feed({0x08, 0x02, 0x00, 0x00});  // bytes are still read and heartbeats answered
+    EXPECT_EQ(link->status, aLINK_FILEERROR);
+    EXPECT_EQ(flushOutput(), (Bytes{0x08, 0x02, 0x00, 0x02}));
+    feed({0x03, 0x02, 0x00, 0x02, 0x00});
+    EXPECT_EQ(link->status, aLINK_RUNNING);
+}
+
 TEST_F(LinkEngineSteps, PooledWritesFillFourKilobytesThenTheRest) {
     uint8_t data[28] = {};
     aPacket* p = aPacket_CreateWithData(2, 28, data);
