@@ -415,6 +415,8 @@ aErr aLink_Sync(uint32_t id) {
     aLinkRef link = sLink(id);
     if (!link) return aErrParam;
     link->status = aLINK_SYNCING;
+    // A stream that waits long for input (USB: 1000 ms) starts the handshake now.
+    aStream_Interrupt(link->stream);
     aErr err = aErrNotReady;
     for (int i = 0; i < kStartPolls && err != aErrNone; i++) {
         aTime_MSSleep(kPollMs);

@@ -61,7 +61,9 @@ aErr aLink_InstallUserPacketFilter(uint32_t id, aPacketFilter filter, void* ref)
 aErr aLink_EnablePooledPackets(uint32_t id, bool pooled);
 aErr aLink_Sync(uint32_t id);
 
-/* Creation: the id of a new or shared link, 0 on failure. */
+/* Creation: the id of a new or shared link, 0 on failure. A USB link is
+ * started and synchronised with the device before it is returned. */
+uint32_t aLink_CreateUSB(uint32_t serialNumber);
 uint32_t aLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint16_t port);
 /* Never shared. The stream belongs to the link from here on, also when the
  * create fails. */

@@ -35,6 +35,9 @@ struct aLinkRecord {
 
 /* Table (aLinkTable.cpp). */
 aLinkRef _aLink_Record(uint32_t id);
+/* Marks the device server running on a link (none: no server); a create for
+ * the same device is then refused. The id, or 0 when it has no entry. */
+uint32_t _aLink_SetServer(uint32_t id, void* server);
 /* An entry over a caller's stream, initialised but not started. */
 uint32_t _aLink_CreateStopped(aStreamRef stream);
 

@@ -9,6 +9,7 @@
 #include "common/aDebug.h"
 #include "common/aLinkPrivate.h"
 #include "common/aStreamSocket.h"
+#include "common/aStreamUSB.h"
 #include "common/aTime.h"
 
 namespace {
@@ -24,6 +25,7 @@ struct LinkEntry {
     int16_t useCount;
     aLinkRef link;
     LinkEntry* next;
+    void* server = nullptr;  // the device server running on this link
 };
 
 struct LinkTable {
@@ -116,9 +118,16 @@ LinkEntry* sReleaseUse(uint32_t id, bool* found, int16_t* remaining) {
     return nullptr;
 }
 
-/* Another user of a device link already made; 0 when there is none. */
-uint32_t sShare(uint32_t serialNumber, uint8_t type, const char* creator) {
+/* Another user of a device link already made; 0 when there is none. A link
+ * that a device server runs on is refused: its users come in through the server. */
+uint32_t sShare(uint32_t serialNumber, uint8_t type, const char* creator, bool* refused) {
     LinkEntry* entry = sLookupEntryByIdentifier(serialNumber, type);
+    *refused = entry && entry->server;
+    if (*refused) {
+        aDEBUG_PRINTF(aDEBUG_LINK,
+                      "This device is already being used as a \"SERVER\". \nYou must connect by \"CLIENT\" ");
+        return 0;
+    }
     if (!entry) return 0;
     aDEBUG_PRINTF(aDEBUG_LINK, "Using already created object:(0x%08X, running:%d, state=%d)", entry->id,
                   entry->link->running.load(), entry->link->status.load());
@@ -147,7 +156,7 @@ aErr sOpenStream(const LinkEntry* entry, aStreamRef* stream) {
     switch (entry->type) {
         case aLINK_TYPE_USB:
             aDEBUG_PRINTF(aDEBUG_LINK, " recreate USB stream\n");
-            return aErrUnimplemented;  // the USB transport is not part of this library build yet
+            return stream ? aStream_CreateUSB(entry->ident[0], stream) : aErrNone;
         case aLINK_TYPE_TCPIP:
             aDEBUG_PRINTF(aDEBUG_LINK, " recreate TCPIP stream\n");
             return stream
@@ -226,11 +235,42 @@ uint32_t aLink_Create(aStreamRef stream) {
     return id;
 }
 
+uint32_t _aLink_SetServer(uint32_t id, void* server) {
+    TableLock table;
+    for (LinkEntry* e = table->head; e; e = e->next) {
+        if (e->id != id) continue;
+        e->server = server;
+        return id;
+    }
+    return 0;
+}
+
+uint32_t aLink_CreateUSB(uint32_t serialNumber) {
+    aDEBUG_PRINTF(aDEBUG_LINK, " aLink_CreateUSB(%08X)\n", serialNumber);
+    bool refused = false;
+    uint32_t id = sShare(serialNumber, aLINK_TYPE_USB, "aLink_CreateUSB", &refused);
+    if (id || refused) return id;
+    id = sCreate2(serialNumber, 0, 0, aLINK_TYPE_USB);
+    aDEBUG_PRINTF(aDEBUG_LINK, "USB sCreate(%08X)==>%d\n", serialNumber, id);
+    if (!id) return 0;
+    aStreamRef stream = nullptr;
+    aErr err = aStream_CreateUSB(serialNumber, &stream);
+    if (err != aErrNone) aDEBUG_PRINTF(aDEBUG_LINK, " aLink_CreateUSB() error creating stream %d\n", err);
+    if (err == aErrNone) err = sInitAndStart(id, stream);
+    if (err == aErrNone) err = aLink_Sync(id);
+    if (err != aErrNone) {
+        aLink_Destroy(id);
+        return 0;
+    }
+    return id;
+}
+
 uint32_t aLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint16_t port) {
     aDEBUG_PRINTF(aDEBUG_LINK, "aLink_CreateTCPIP: SN: %d, address: %d, port: %d\n)", serialNumber, address,
                   port);
-    uint32_t id = sShare(serialNumber, aLINK_TYPE_TCPIP, "aLink_CreateTCPIP");
-    if (id) return id;
+    bool refused = false;
+    uint32_t id = sShare(serialNumber, aLINK_TYPE_TCPIP, "aLink_CreateTCPIP", &refused);
+    if (id || refused) return id;
     id = sCreate2(serialNumber, address, port, aLINK_TYPE_TCPIP);
     aDEBUG_PRINTF(aDEBUG_LINK, "TCPIP sCreate2 SN: %d, address: %d, port: %d, type: %d, id: %d\n)",
                   serialNumber, address, port, aLINK_TYPE_TCPIP, id);

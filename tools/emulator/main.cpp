@@ -1,7 +1,8 @@
 /*
  * quillcore-emulator - an emulated device module on 127.0.0.1 over TCP.
  * Prints "listening on 127.0.0.1:PORT" once it accepts connections and runs
- * until interrupted.
+ * until interrupted. With --transport usb or node the module is an emulated
+ * USB device (or kernel node) instead, for a command given after "--".
  */
 #include <getopt.h>
 
@@ -11,13 +12,19 @@
 
 #include "tools/emulator/DeviceModel.h"
 #include "tools/emulator/TcpTransport.h"
+#include "tools/emulator/UsbServe.h"
 
 using namespace emulator;
 
 namespace {
 
 const char kUsage[] =
-    "usage: quillcore-emulator [options]\n"
+    "usage: quillcore-emulator [options] [-- command [args]]\n"
+    "  -t, --transport T       tcp (default); usb: an emulated USB device; node: the kernel\n"
+    "                          driver's /dev/quillcore.SSSSSSSS. Both under umockdev: the command\n"
+    "                          after -- sees the device and its exit status is returned;\n"
+    "                          without one, the testbed directory is printed\n"
+    "  -P, --packet-size N     USB bulk packet size (default 64; 512 for high speed)\n"
     "  -p, --port N            TCP port on 127.0.0.1 (default 0: a free one, printed)\n"
     "  -c, --config FILE       identity from a JSON file (options below override it)\n"
     "  -s, --serial N          serial number (decimal or 0x hex)\n"
@@ -52,16 +59,31 @@ bool sParseUid(const std::string& text, DeviceIdentity& identity) {
 }
 
 /* Reads the options; the config file first, so that options override it. */
-int sParse(int argc, char** argv, DeviceIdentity& identity, uint16_t& port) {
-    const option options[] = {
-        {"port", required_argument, nullptr, 'p'},    {"config", required_argument, nullptr, 'c'},
-        {"serial", required_argument, nullptr, 's'},  {"model", required_argument, nullptr, 'm'},
-        {"module", required_argument, nullptr, 'a'},  {"router", required_argument, nullptr, 'r'},
-        {"version", required_argument, nullptr, 'v'}, {"build", required_argument, nullptr, 'b'},
-        {"name", required_argument, nullptr, 'n'},    {"features", required_argument, nullptr, 'f'},
-        {"uid", required_argument, nullptr, 'u'},     {"heartbeat-ms", required_argument, nullptr, 'H'},
-        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
-    const char* shortOptions = "p:c:s:m:a:r:v:b:n:f:u:H:h";
+/* How the module is served: TCP, or under umockdev for a command. */
+struct Serving {
+    std::string transport = "tcp";
+    UsbDeviceOptions usb;
+    char** command = nullptr;
+};
+
+int sParse(int argc, char** argv, DeviceIdentity& identity, uint16_t& port, Serving& serving) {
+    const option options[] = {{"port", required_argument, nullptr, 'p'},
+                              {"config", required_argument, nullptr, 'c'},
+                              {"serial", required_argument, nullptr, 's'},
+                              {"model", required_argument, nullptr, 'm'},
+                              {"module", required_argument, nullptr, 'a'},
+                              {"router", required_argument, nullptr, 'r'},
+                              {"version", required_argument, nullptr, 'v'},
+                              {"build", required_argument, nullptr, 'b'},
+                              {"name", required_argument, nullptr, 'n'},
+                              {"features", required_argument, nullptr, 'f'},
+                              {"uid", required_argument, nullptr, 'u'},
+                              {"heartbeat-ms", required_argument, nullptr, 'H'},
+                              {"help", no_argument, nullptr, 'h'},
+                              {"transport", required_argument, nullptr, 't'},
+                              {"packet-size", required_argument, nullptr, 'P'},
+                              {nullptr, 0, nullptr, 0}};
+    const char* shortOptions = "+t:P:p:c:s:m:a:r:v:b:n:f:u:H:h";
     std::string error;
     for (int i = 1; i + 1 < argc; i++) {
         std::string arg = argv[i];
@@ -75,6 +97,11 @@ int sParse(int argc, char** argv, DeviceIdentity& identity, uint16_t& port) {
     while ((c = getopt_long(argc, argv, shortOptions, options, nullptr)) != -1) {
         bool ok = true;
         switch (c) {
+            case 't': serving.transport = optarg; break;
+            case 'P':
+                ok = sNumberOption(optarg, 1024, v, "packet-size") && v >= 8 &&
+                     ((serving.usb.packetSize = uint16_t(v)), true);
+                break;
             case 'p': ok = sNumberOption(optarg, 65535, v, "port") && ((port = uint16_t(v)), true); break;
             case 'c': break;
             case 's':
@@ -113,10 +140,12 @@ int sParse(int argc, char** argv, DeviceIdentity& identity, uint16_t& port) {
             return 2;
         }
     }
-    if (optind < argc) {
+    bool usb = serving.transport == "usb" || serving.transport == "node";
+    if ((!usb && serving.transport != "tcp") || (optind < argc && !usb)) {
         fputs(kUsage, stderr);
         return 2;
     }
+    serving.command = optind < argc ? argv + optind : nullptr;
     return -1;
 }
 
@@ -125,7 +154,8 @@ int sParse(int argc, char** argv, DeviceIdentity& identity, uint16_t& port) {
 int main(int argc, char** argv) {
     DeviceIdentity identity;
     uint16_t port = 0;
-    int done = sParse(argc, argv, identity, port);
+    Serving serving;
+    int done = sParse(argc, argv, identity, port, serving);
     if (done >= 0) return done;
 
     // Signals are taken by sigwait below, so no thread is interrupted by them.
@@ -136,6 +166,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     DeviceModel model(identity);
+    if (serving.transport != "tcp") {
+        return ServeUsb(model, serving.transport == "node", serving.usb, serving.command, signals);
+    }
     TcpTransport transport(model);
     std::string error;
     if (!transport.start(port, error)) {
