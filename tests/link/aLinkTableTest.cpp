@@ -6,9 +6,12 @@
 
 #include "common/aLinkPrivate.h"
 #include "tests/link/LinkTestSupport.h"
+#include "tests/support/Wait.h"
 #include "tools/emulator/TcpTransport.h"
 
 namespace {
+
+using qctest::WaitFor;
 
 using emulator::DeviceIdentity;
 using emulator::DeviceModel;
@@ -29,13 +32,6 @@ bool Echoes(uint32_t id, uint8_t tag) {
     bool same = reply && reply->length == 3 && reply->data[1] == tag && reply->data[2] == 0x5A;
     aPacket_Destroy(reply);
     return same;
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, int ms = 3000) {
-    for (int i = 0; i < ms / 5 && !condition(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return condition();
 }
 
 class LinkTable : public ::testing::Test {

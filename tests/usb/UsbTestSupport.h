@@ -15,8 +15,11 @@
 
 #include "common/aLink.h"
 #include "common/aUEI.h"
+#include "tests/support/Wait.h"
 
 namespace usbtest {
+
+using qctest::WaitFor;
 
 constexpr uint8_t kModuleAddress = 2;
 constexpr uint8_t kQueryBuild = 0xFF;
@@ -36,13 +39,6 @@ inline uint32_t QueryBuild(uint32_t id, uint32_t timeoutMs = 2000) {
     uint32_t build = reply ? aUEI_RetrieveInt(reply->data + 2) : 0;
     aPacket_Destroy(reply);
     return build;
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, int ms = 5000) {
-    for (int i = 0; i < ms / 5 && !condition(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return condition();
 }
 
 /*
