@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include <map>
 #include <string>
 
 #include "app/CliDisplay.h"
@@ -8,6 +9,7 @@
 #include "app/Usage.h"
 #include "common/Log.h"
 #include "common/aDirectory.h"
+#include "firmware/BirdSummary.h"
 #include "updater/DeviceInfo.h"
 #include "updater/Updater.h"
 
@@ -76,6 +78,32 @@ bool sDownload(UpdaterDisplayInterface& display, Updater& updater, Parameters& p
     return true;
 }
 
+/* -C: checks the BIRD file given with -f; the run status tells the verdict. */
+int sCheck(UpdaterDisplayInterface& display, const Parameters& params) {
+    if (params.firmwareFile.empty()) {
+        display.message(kError, "-C must specify the BIRD file to check via -f");
+        return 1;
+    }
+    return PrintBirdSummary(params.firmwareFile, display) ? 0 : 1;
+}
+
+/* -I: what the store holds for the device: its attributes, then its builds. */
+int sInfo(UpdaterDisplayInterface& display, Updater& updater, const Parameters& params) {
+    if (params.deviceSerial == 0) {
+        display.message(kError, "-I must specify a specific device via -d");
+        return 1;
+    }
+    std::map<std::string, std::string> attributes;
+    if (!updater.Get_StoredAttributes(params.deviceSerial, attributes)) {
+        display.message(kError, "No stored information for device %08X", params.deviceSerial);
+        return 1;
+    }
+    display.message(kInfo, "Stored information for device [%08X]:", params.deviceSerial);
+    for (const auto& [key, value] : attributes) display.message(kInfo, "%s=%s", key.c_str(), value.c_str());
+    _display_builds(display, updater.Get_BuildListLocal(params.deviceSerial), params.deviceSerial);
+    return 0;
+}
+
 int sDiscover(UpdaterDisplayInterface& display, Updater& updater, const Parameters& params) {
     uint32_t transport =
         params.transportGiven && params.transport != TRANSPORT_RECOVER ? params.transport : 0;
@@ -135,6 +163,8 @@ int sRunCommands(UpdaterDisplayInterface& display, Parameters& params, const std
     int status = 0;
     if (params.commands.IsSet(CMD_FINGERPRINT) && !sFingerprint(display, updater, params, status)) return 1;
     if (params.commands.IsSet(CMD_GET) && !sDownload(display, updater, params, status)) return 1;
+    if (params.commands.IsSet(CMD_CHECK)) status = sCheck(display, params);
+    if (params.commands.IsSet(CMD_INFO)) status = sInfo(display, updater, params);
     if (params.commands.IsSet(CMD_DISCOVER)) return sDiscover(display, updater, params);
     if (params.commands.IsSet(CMD_UPDATE)) return sUpdate(display, updater, params);
     for (uint32_t command : {CMD_LIST_BUILDS, CMD_LIST_LOCAL, CMD_JWT}) {

@@ -139,8 +139,7 @@ bool BirdFile::VerifyFile(const std::string& path) {
     size_t count = 0;
     aErr err = aFile_Read(file, header, sizeof(header), &count);
     aFile_Close(file);
-    return err == aErrNone && count == sizeof(header) && _be32(header) == BIRD_FILE_SIGNATURE &&
-           header[4] != 0 && header[5] != 0;
+    return err == aErrNone && VerifyData(header, count);
 }
 
 bool BirdFile::Load(const std::string& path) {
@@ -178,13 +177,31 @@ bool BirdFile::Load(const std::string& path) {
         return Fail("short read");
     }
 
-    if (size > BIRD_FILE_HEADER_SIZE) {
-        signature_ = _be32(raw.get());
-        version_ = static_cast<uint16_t>(raw[4] << 8 | raw[5]);
+    const bool whole = size > BIRD_FILE_HEADER_SIZE;
+    return LoadParts(whole ? raw.get() : nullptr, whole ? raw.get() + BIRD_FILE_HEADER_SIZE : nullptr,
+                     whole ? size - BIRD_FILE_HEADER_SIZE : 0);
+}
+
+bool BirdFile::VerifyData(const uint8_t* bytes, size_t size) {
+    return bytes && size >= BIRD_FILE_HEADER_SIZE && _be32(bytes) == BIRD_FILE_SIGNATURE && bytes[4] != 0 &&
+           bytes[5] != 0;
+}
+
+bool BirdFile::LoadFromMemory(const uint8_t* bytes, size_t size, const std::string& name) {
+    Reset();
+    path_ = name;
+    Log::log(DEBUG_BirdFile, "BIRDFILE: Loading [%s] from memory\n", name.c_str());
+    const bool whole = bytes && size > BIRD_FILE_HEADER_SIZE;
+    return LoadParts(whole ? bytes : nullptr, whole ? bytes + BIRD_FILE_HEADER_SIZE : nullptr,
+                     whole ? size - BIRD_FILE_HEADER_SIZE : 0);
+}
+
+bool BirdFile::LoadParts(const uint8_t* header, const uint8_t* body, size_t bodyLength) {
+    if (header) {
+        signature_ = _be32(header);
+        version_ = static_cast<uint16_t>(header[4] << 8 | header[5]);
     }
-    const size_t bodyLength = size > BIRD_FILE_HEADER_SIZE ? size - BIRD_FILE_HEADER_SIZE : 0;
-    if (!DecompressData(bodyLength ? raw.get() + BIRD_FILE_HEADER_SIZE : nullptr, bodyLength)) return false;
-    raw.reset();
+    if (!DecompressData(bodyLength ? body : nullptr, bodyLength)) return false;
 
     ScanBlocks(data_.get(), dataLength_);
     FindSerialNumberOffsets();

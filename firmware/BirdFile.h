@@ -62,6 +62,11 @@ public:
 
     bool Load(const std::string& path);
 
+    /* The same checks for bytes in memory (a download before it is stored);
+     * name stands in for the path in log lines and GetPath. */
+    static bool VerifyData(const uint8_t* bytes, size_t size);
+    bool LoadFromMemory(const uint8_t* bytes, size_t size, const std::string& name);
+
     std::vector<BirdBlock> FindBlocks(uint8_t type) const;
 
     uint32_t GetBuild() const;
@@ -107,6 +112,7 @@ private:
 
     void Reset();
     bool Fail(const std::string& why);
+    bool LoadParts(const uint8_t* header, const uint8_t* body, size_t bodyLength);
     bool DecompressData(const uint8_t* body, size_t bodyLength);
     bool ScanBlocks(const uint8_t* data, size_t length);
     void FindSerialNumberOffsets();

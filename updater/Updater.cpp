@@ -39,12 +39,6 @@ BuildList Updater::Get_BuildList(uint32_t) {
     return {};
 }
 
-// TODO(build lists): list the builds stored for the device.
-BuildList Updater::Get_BuildListLocal(uint32_t) {
-    NotAvailable("Local build list");
-    return {};
-}
-
 // TODO(device token): fetch the device's feature JWT from the update server.
 std::string Updater::Get_JWT(uint32_t) {
     NotAvailable("Device token");

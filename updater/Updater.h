@@ -32,6 +32,8 @@ public:
     BuildList Get_BuildList(uint32_t serial);
     BuildList Get_BuildListLocal(uint32_t serial);
     std::string Get_JWT(uint32_t serial);
+    /* The device's stored attributes; false when the store has no directory for it. */
+    bool Get_StoredAttributes(uint32_t serial, std::map<std::string, std::string>& attributes);
     bool Get_Fingerprint(Fingerprint& fingerprint, const std::string& port, uint32_t serial,
                          const std::string& firmwareFile, uint32_t baud, bool reset);
     bool Recover_Firmware(const std::string& port, uint32_t build, uint32_t baud, uint32_t serial,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -191,4 +193,70 @@ TEST_F(CommandLine, DiscoveryWinsOverLaterCommands) {
     ProcessResult r = sRun({"-D", "-U", "-d", "40F5849A", "-i", dir.path()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind(versionLine + "Searching for Quillcore devices\n", 0), 0u);
+}
+
+namespace {
+
+std::string sPack(const TempDir& dir, const std::string& name, std::vector<std::string> options) {
+    std::vector<std::string> words = {qctest::BuildProgram("birdtool"), "pack", "-o", dir / name};
+    words.insert(words.end(), options.begin(), options.end());
+    ProcessResult r = qctest::RunProcess(words);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return dir / name;
+}
+
+}  // namespace
+
+TEST_F(CommandLine, CheckBirdFile) {
+    std::string good =
+        sPack(dir, "good.bird", {"--info", "1234,2.12.2,40F5849A,QCHUB8", "--firmware", "gen:1K@0x8000"});
+    std::string cut =
+        sPack(dir, "cut.bird", {"--info", "1,1.0.0,1,X", "--firmware", "gen:4K@0", "--truncate", "9"});
+    qctest::WriteFile(dir / "text.bird", "not a bird file");
+
+    ProcessResult ok = sRun({"-C", "-f", good, "-i", dir.path()});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.err, "");
+    EXPECT_NE(ok.out.find("Build: 1234\n"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("1      FIRMWARE        0      1028        0x00008000\n"), std::string::npos)
+        << ok.out;
+
+    for (const std::string& bad : {cut, dir / "text.bird", dir / "missing.bird"}) {
+        ProcessResult r = sRun({"-C", "-f", bad, "-i", dir.path()});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad << ": one line says why\n" << r.err;
+    }
+
+    ProcessResult missing = sRun({"-C", "-i", dir.path()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, versionLine);
+    EXPECT_EQ(missing.err, "-C must specify the BIRD file to check via -f\n");
+}
+
+TEST_F(CommandLine, StoredDeviceInformation) {
+    std::string device = dir / "updater/40F5849A";
+    std::filesystem::create_directories(device);
+    qctest::WriteFile(device + "/.settings", "LATEST_DOWNLOAD=1300.bird\nAAA=first\n");
+    sPack(dir, "updater/40F5849A/1300.bird",
+          {"--info", "1300,2.13.0,40F5849A,QCHUB8", "--firmware", "gen:1K@0"});
+    qctest::WriteFile(device + "/notes", "not firmware");
+
+    ProcessResult r = sRun({"-I", "-d", "40F5849A", "-i", dir.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, versionLine +
+                         "Stored information for device [40F5849A]:\n"
+                         "AAA=first\n"
+                         "LATEST_DOWNLOAD=1300.bird\n"
+                         "Build List for device [40F5849A]:\n\n"
+                         "Build          \tVersion        \n"
+                         "1300           \t2.13.0         \n"
+                         "notes          \t               \n");
+
+    ProcessResult none = sRun({"-I", "-d", "1234", "-i", dir.path()});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "No stored information for device 00001234\n");
+
+    ProcessResult noSerial = sRun({"-I", "-i", dir.path()});
+    EXPECT_EQ(noSerial.status, 1);
+    EXPECT_EQ(noSerial.err, "-I must specify a specific device via -d\n");
 }

@@ -109,6 +109,25 @@ TEST_F(BirdFileTest, LoadSplitsBodyIntoBlocksAndReadsInfo) {
     EXPECT_TRUE(bird.FindBlocks(3).empty());
 }
 
+TEST_F(BirdFileTest, LoadFromMemoryMatchesLoadFromFile) {
+    BirdWriter writer = Complete();
+    std::vector<uint8_t> bytes = ReadBytes(Write(writer));
+    EXPECT_TRUE(BirdFile::VerifyData(bytes.data(), bytes.size()));
+    EXPECT_FALSE(BirdFile::VerifyData(bytes.data(), 5));
+    BirdFile fromFile(dir / "fw.bird");
+    BirdFile fromMemory;
+    ASSERT_TRUE(fromMemory.LoadFromMemory(bytes.data(), bytes.size(), "download"));
+    EXPECT_EQ(fromMemory.GetPath(), "download");
+    ASSERT_EQ(fromMemory.GetDataLength(), fromFile.GetDataLength());
+    EXPECT_EQ(0, memcmp(fromMemory.GetData(), fromFile.GetData(), fromFile.GetDataLength()));
+    EXPECT_EQ(fromMemory.GetBlockCount(), fromFile.GetBlockCount());
+    EXPECT_EQ(fromMemory.GetVersion(), "2.12.2");
+
+    bytes.resize(bytes.size() - 10);  // a cut download does not load
+    EXPECT_FALSE(fromMemory.LoadFromMemory(bytes.data(), bytes.size(), "cut"));
+    EXPECT_FALSE(fromMemory.LoadFromMemory(nullptr, 0, "empty"));
+}
+
 TEST_F(BirdFileTest, LoadLogsEveryStepOfAWellFormedFile) {
     BirdWriter writer;
     writer.AddInfoText("1234", "2.12.2", "0000ABCD", "ABC");

@@ -1,0 +1,132 @@
+/*
+ * USB links to an emulated device in this process (umockdev testbed, the
+ * real libusb):
+ *   ModuleQueryRoundTrip  a module query (build number) and its reply through
+ *                         the link engine; median and p99 in microseconds.
+ *                         Arg 0: USB through libusb, 1: the kernel node.
+ *                         The emulation dominates this figure: every usbfs
+ *                         ioctl is a message to umockdev's worker thread.
+ *   DestroyUsbLink        time aLink_Destroy takes on a running link whose
+ *                         input thread waits for a quiet device (goal: at
+ *                         most 100 ms although a read may wait 1000 ms)
+ *   IdleCpu               CPU of this process over 5 s with one idle USB link
+ *                         (the emulation's threads included; heartbeats every second)
+ */
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "common/aLink.h"
+#include "common/aUEI.h"
+#include "tools/emulator/EmulatedUsb.h"
+
+namespace {
+
+using namespace emulator;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kSerial = 0x40F5849A;
+
+uint8_t IsBuildReply(const aPacket* p, void*) {
+    return p->length == 6 && p->data[0] == cmdMODULE && p->data[1] == 0xFF;
+}
+
+double Percentile(std::vector<double>& v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+}
+
+EmulatedDevice Device(bool kernelNode, uint32_t heartbeatMs = 0) {
+    return kernelNode ? KernelNodeDevice(kSerial, 19, heartbeatMs) : UsbDevice(kSerial, 19, heartbeatMs);
+}
+
+void ModuleQueryRoundTrip(benchmark::State& state) {
+    EmulatedUsb usb({Device(state.range(0) != 0)});
+    uint32_t id = usb.ok() ? aLink_CreateUSB(kSerial) : 0;
+    if (!id) {
+        state.SkipWithError("no link");
+        return;
+    }
+    const uint8_t request[2] = {cmdMODULE, 0xFF};
+    aPacket* p = aPacket_CreateWithData(2, sizeof(request), request);
+    std::vector<double> us;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        aLink_PutPacket(id, p);
+        aPacket* reply = aLink_AwaitFirst(id, IsBuildReply, nullptr, 1000);
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        if (!reply) state.SkipWithError("no reply");
+        aPacket_Destroy(reply);
+    }
+    state.counters["median_us"] = Percentile(us, 0.5);
+    state.counters["p99_us"] = Percentile(us, 0.99);
+    aPacket_Destroy(p);
+    aLink_Destroy(id);
+}
+BENCHMARK(ModuleQueryRoundTrip)
+    ->ArgName("node")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2000)
+    ->Unit(benchmark::kMicrosecond);
+
+void DestroyUsbLink(benchmark::State& state) {
+    EmulatedUsb usb({Device(state.range(0) != 0, 1000)});
+    std::vector<double> ms;
+    for (auto _ : state) {
+        uint32_t id = usb.ok() ? aLink_CreateUSB(kSerial) : 0;
+        if (!id) {
+            state.SkipWithError("no link");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // both threads settled in their waits
+        auto start = Clock::now();
+        aLink_Destroy(id);
+        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(elapsed);
+        ms.push_back(elapsed * 1000);
+    }
+    state.counters["median_ms"] = Percentile(ms, 0.5);
+    state.counters["max_ms"] = ms.back();
+}
+BENCHMARK(DestroyUsbLink)
+    ->ArgName("node")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(50)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+double CpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void IdleCpu(benchmark::State& state) {
+    EmulatedUsb usb({Device(false, 1000)});
+    uint32_t id = usb.ok() ? aLink_CreateUSB(kSerial) : 0;
+    if (!id) {
+        state.SkipWithError("no link");
+        return;
+    }
+    for (auto _ : state) {
+        double cpu = CpuSeconds();
+        auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        state.counters["cpu_percent_of_core"] = 100.0 * (CpuSeconds() - cpu) / wall;
+        state.counters["heartbeats_answered"] = static_cast<double>(usb.model(0).snapshot().heartbeatAnswers);
+    }
+    aLink_Destroy(id);
+}
+BENCHMARK(IdleCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
