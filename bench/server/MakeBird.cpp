@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "tests/server/BirdBytes.h"
+#include "tools/birdtool/BirdWriter.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     size_t image = goal > 1000 ? goal - 1000 : 1;
     std::string bytes;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        bytes = birdbytes::Make(1000, "2.12.2", 0x0000ABCD, "QC-HUB", image);
+        bytes = BirdWriter_SimpleFile(1000, "2.12.2", 0x0000ABCD, "QC-HUB", image);
         if (bytes.size() == goal) break;
         image = image + goal - bytes.size();
     }

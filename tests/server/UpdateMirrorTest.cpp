@@ -2,9 +2,16 @@
 // it signs tokens.
 #include <gtest/gtest.h>
 
-#include "tests/server/BirdBytes.h"
-#include "tests/server/MirrorProcess.h"
+#include "tests/support/MirrorProcess.h"
+#include "tests/support/Process.h"
+#include "tools/birdtool/BirdWriter.h"
 #include "tools/update-mirror/UpdateMirror.h"
+
+using qctest::MirrorProcess;
+using qctest::ReadFile;
+using qctest::ReadLines;
+using qctest::UnusedPort;
+using qctest::WriteFile;
 
 TEST(UpdateMirror, MintsTheStandardHs256Token) {
     EXPECT_EQ(UpdateMirror::MintJwt("your-256-bit-secret",
@@ -30,8 +37,8 @@ struct RefusedQuery {
 };
 
 TEST(UpdateMirror, QueriesThatNameNothingStoredAreRefused) {
-    ScratchDir dir;
-    WriteFile(dir / "0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
+    qctest::TempDir dir;
+    WriteFile(dir / "0000ABCD/1200.bird", BirdWriter_SimpleFile(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
     WriteFile(dir / "secret.bird", "outside any device");
     MirrorSettings settings;
     settings.root = dir.path();
@@ -62,9 +69,9 @@ TEST(UpdateMirror, QueriesThatNameNothingStoredAreRefused) {
 }
 
 TEST(UpdateMirror, LatestBuildIsTheHighestNumber) {
-    ScratchDir dir;
-    WriteFile(dir / "0000ABCD/999.bird", birdbytes::Make(999, "3.0.0", 0xABCD, "QC-HUB", 100));
-    WriteFile(dir / "0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
+    qctest::TempDir dir;
+    WriteFile(dir / "0000ABCD/999.bird", BirdWriter_SimpleFile(999, "3.0.0", 0xABCD, "QC-HUB", 100));
+    WriteFile(dir / "0000ABCD/1200.bird", BirdWriter_SimpleFile(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
     MirrorSettings settings;
     settings.root = dir.path();
     UpdateMirror mirror(settings);
@@ -72,9 +79,9 @@ TEST(UpdateMirror, LatestBuildIsTheHighestNumber) {
 }
 
 TEST(UpdateMirror, VersionsComeFromEachFileAndFollowItsChanges) {
-    ScratchDir dir;
-    WriteFile(dir / "0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
-    WriteFile(dir / "0000ABCD/1300.bird", birdbytes::Make(1300, "2.12.0 beta", 0xABCD, "QC-HUB", 100));
+    qctest::TempDir dir;
+    WriteFile(dir / "0000ABCD/1200.bird", BirdWriter_SimpleFile(1200, "2.10.1", 0xABCD, "QC-HUB", 100));
+    WriteFile(dir / "0000ABCD/1300.bird", BirdWriter_SimpleFile(1300, "2.12.0 beta", 0xABCD, "QC-HUB", 100));
     WriteFile(dir / "0000ABCD/1400.bird", "bird\x01\x01 but no zlib body");
     MirrorSettings settings;
     settings.root = dir.path();
@@ -82,7 +89,7 @@ TEST(UpdateMirror, VersionsComeFromEachFileAndFollowItsChanges) {
     EXPECT_EQ(mirror.Respond({{"op", "builds"}, {"sn", "0000ABCD"}}).body,
               "ok\n1200;2.10.1\n1300;2.12.0\n1400;\n");
 
-    WriteFile(dir / "0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.2", 0xABCD, "QC-HUB", 200));
+    WriteFile(dir / "0000ABCD/1200.bird", BirdWriter_SimpleFile(1200, "2.10.2", 0xABCD, "QC-HUB", 200));
     EXPECT_EQ(mirror.Builds(0xABCD),
               (std::map<uint32_t, std::string>{{1200, "2.10.2"}, {1300, "2.12.0"}, {1400, ""}}));
 }

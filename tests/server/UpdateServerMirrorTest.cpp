@@ -17,9 +17,16 @@
 
 #include "server/HTTPRequest.h"
 #include "server/UpdateServerRequest.h"
-#include "tests/server/BirdBytes.h"
 #include "tests/server/LogCapture.h"
-#include "tests/server/MirrorProcess.h"
+#include "tests/support/MirrorProcess.h"
+#include "tests/support/Process.h"
+#include "tools/birdtool/BirdWriter.h"
+
+using qctest::MirrorProcess;
+using qctest::ReadFile;
+using qctest::ReadLines;
+using qctest::UnusedPort;
+using qctest::WriteFile;
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -36,8 +43,10 @@ const UpdateServerRequest::Fingerprint kFingerprint = {0xA, 0xB, 0xC, 0xD};
 class MirrorRoot {
 public:
     MirrorRoot() {
-        WriteFile(dir_ / "root/0000ABCD/1200.bird", birdbytes::Make(1200, "2.10.1", kDevice, "QC-HUB", 3000));
-        WriteFile(dir_ / "root/0000ABCD/1300.bird", birdbytes::Make(1300, "2.12.0", kDevice, "QC-HUB", 5000));
+        WriteFile(dir_ / "root/0000ABCD/1200.bird",
+                  BirdWriter_SimpleFile(1200, "2.10.1", kDevice, "QC-HUB", 3000));
+        WriteFile(dir_ / "root/0000ABCD/1300.bird",
+                  BirdWriter_SimpleFile(1300, "2.12.0", kDevice, "QC-HUB", 5000));
         WriteFile(dir_ / "root/0000ABCD/1250.bird", "not a bird file");
         WriteFile(dir_ / "root/0000ABCD/notes.txt", "ignored");
         WriteFile(dir_ / "root/mirror.json", R"({
@@ -53,10 +62,10 @@ public:
     std::string bird(uint32_t build) const {
         return ReadFile(dir_ / ("root/0000ABCD/" + std::to_string(build) + ".bird"));
     }
-    const ScratchDir& dir() const { return dir_; }
+    const qctest::TempDir& dir() const { return dir_; }
 
 private:
-    ScratchDir dir_;
+    qctest::TempDir dir_;
 };
 
 /* Every file under a directory with its size and modification time. */
@@ -314,7 +323,7 @@ TEST(UpdateServerMirror, RequestsAreServedConcurrently) {
 }
 
 TEST(UpdateServerMirror, MirrorRefusesToStartWithoutAUsableRoot) {
-    ScratchDir dir;
+    qctest::TempDir dir;
     EXPECT_EQ(MirrorProcess({"--root", dir / "missing"}).port(), -1);
     WriteFile(dir / "root/mirror.json", "{ not json");
     EXPECT_EQ(MirrorProcess({"--root", dir / "root"}).port(), -1);

@@ -40,8 +40,10 @@ private:
     std::string path_;
 };
 
-/* Whole-file helpers for fixtures. */
+/* Whole-file helpers for fixtures; WriteFile makes missing parent folders. */
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+/* The file's lines, without their newlines. */
+std::vector<std::string> ReadLines(const std::string& path);
 
 }  // namespace qctest

@@ -144,6 +144,25 @@ std::vector<uint8_t> BirdWriter_SyntheticImage(size_t size, uint32_t seed) {
     return image;
 }
 
+std::vector<uint8_t> BirdWriter_NoiseImage(size_t size, uint32_t seed) {
+    std::vector<uint8_t> image(size);
+    uint64_t state = seed * 6364136223846793005ull + 1442695040888963407ull;
+    for (uint8_t& byte : image) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        byte = static_cast<uint8_t>(state >> 56);
+    }
+    return image;
+}
+
+std::string BirdWriter_SimpleFile(uint32_t build, const std::string& version, uint32_t serialNumber,
+                                  const std::string& model, size_t imageSize) {
+    BirdWriter writer;
+    writer.AddInfo(build, version, serialNumber, model);
+    writer.AddFirmware(0x00010000, BirdWriter_NoiseImage(imageSize, build));
+    std::vector<uint8_t> file = writer.File();
+    return std::string(file.begin(), file.end());
+}
+
 void BirdWriter_Scramble(uint8_t* image, size_t length, const uint32_t key[4]) {
     uint8_t stream[16];
     for (int w = 0; w < 4; ++w)

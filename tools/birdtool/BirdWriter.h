@@ -62,6 +62,13 @@ public:
 /* Deterministic firmware-like bytes (compresses roughly three to one). */
 std::vector<uint8_t> BirdWriter_SyntheticImage(size_t size, uint32_t seed = 1);
 
+/* Bytes that do not compress, so a file holding them is about as long as they are. */
+std::vector<uint8_t> BirdWriter_NoiseImage(size_t size, uint32_t seed = 1);
+
+/* A complete small file: the information block and one noise image at 0x10000. */
+std::string BirdWriter_SimpleFile(uint32_t build, const std::string& version, uint32_t serialNumber,
+                                  const std::string& model, size_t imageSize);
+
 /* zlib stream of data at a level (-1 default, 0 to 9). */
 std::vector<uint8_t> BirdWriter_Compress(const std::vector<uint8_t>& data, int level = -1);
 

@@ -1,4 +1,4 @@
-#include "tests/server/MirrorProcess.h"
+#include "tests/support/MirrorProcess.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,37 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-ScratchDir::ScratchDir() {
-    char pattern[] = "/tmp/qc-server-XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+namespace qctest {
 
 MirrorProcess::MirrorProcess(const std::vector<std::string>& arguments) {
     int pipeFds[2];
@@ -120,3 +90,5 @@ int UnusedPort() {
     close(fd);
     return ntohs(address.sin_port);
 }
+
+}  // namespace qctest

@@ -1,7 +1,6 @@
 /*
  * MirrorProcess.h - runs build/update-mirror as a child process on 127.0.0.1
- * with --port 0 for end-to-end tests, and a scratch directory that removes
- * itself.
+ * with --port 0 for end-to-end tests.
  */
 #pragma once
 
@@ -10,21 +9,7 @@
 #include <string>
 #include <vector>
 
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string ReadFile(const std::string& path);
-/* The file's lines, without their newlines. */
-std::vector<std::string> ReadLines(const std::string& path);
+namespace qctest {
 
 class MirrorProcess {
 public:
@@ -51,3 +36,5 @@ private:
 
 /* A TCP port on 127.0.0.1 that nothing listens on (bound once, then freed). */
 int UnusedPort();
+
+}  // namespace qctest
