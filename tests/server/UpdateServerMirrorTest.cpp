@@ -18,6 +18,7 @@
 #include "server/HTTPRequest.h"
 #include "server/UpdateServerRequest.h"
 #include "tests/server/LogCapture.h"
+#include "tests/support/Certificates.h"
 #include "tests/support/MirrorProcess.h"
 #include "tests/support/Process.h"
 #include "tools/birdtool/BirdWriter.h"
@@ -25,6 +26,7 @@
 using qctest::MirrorProcess;
 using qctest::ReadFile;
 using qctest::ReadLines;
+using qctest::ScopedEnv;
 using qctest::UnusedPort;
 using qctest::WriteFile;
 
@@ -99,27 +101,6 @@ std::string DecodeBase64Url(std::string text) {
 
 /* Sets (or with nullopt removes) an environment variable for the life of
  * the object. */
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 std::string CurlText(CURLcode code) { return curl_easy_strerror(code); }
 
 /* What GET threw, or "" when it did not. */
@@ -336,40 +317,14 @@ TEST(UpdateServerMirror, MirrorRefusesToStartWithoutAUsableRoot) {
 // HTTPS: certificates made with the openssl command for each test.
 class UpdateServerMirrorHttps : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
-            "/CN=localhost"
-            " -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout " +
-            Path("self.key") + " -out " + Path("self.pem"));
-        Run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
-            "/CN=other.example"
-            " -addext subjectAltName=DNS:other.example -keyout " +
-            Path("other.key") + " -out " + Path("other.pem"));
-        MakeCa("ca");
-        MakeCa("otherca");
-        Run("openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=localhost "
-            "-keyout " +
-            Path("signed.key") + " -out " + Path("signed.csr"));
-        WriteFile(Path("signed.ext"), "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-        Run("openssl x509 -req -days 2 -in " + Path("signed.csr") + " -CA " + Path("ca.pem") + " -CAkey " +
-            Path("ca.key") + " -CAcreateserial -extfile " + Path("signed.ext") + " -out " +
-            Path("signed.pem"));
-    }
+    void SetUp() override { ASSERT_TRUE(certs_.ok()); }
 
-    std::string Path(const std::string& name) const { return root_.dir() / name; }
-    void Run(const std::string& command) const {
-        ASSERT_EQ(system((command + " 2>/dev/null").c_str()), 0) << command;
-    }
-    void MakeCa(const std::string& name) const {
-        Run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=" +
-            name + " -keyout " + Path(name + ".key") + " -out " + Path(name + ".pem"));
-    }
     std::vector<std::string> Serve(const std::string& cert) const {
-        return {"--root", root_.root(),       "--https", "--cert", Path(cert + ".pem"),
-                "--key",  Path(cert + ".key")};
+        return {"--root", root_.root(), "--https", "--cert", certs_.pem(cert), "--key", certs_.key(cert)};
     }
 
     MirrorRoot root_;
+    qctest::Certificates certs_{root_.dir().path()};
     // Machines often name their system bundle here; these tests decide for themselves.
     ScopedEnv noBundle_{"CURL_CA_BUNDLE", std::nullopt};
 };
@@ -398,12 +353,12 @@ TEST_F(UpdateServerMirrorHttps, CaBundleFromEnvironmentMakesTheChainCount) {
     ASSERT_GT(selfMirror.port(), 0);
     EXPECT_EQ(GetError(signedMirror.url("https")), "");
     {
-        ScopedEnv bundle("CURL_CA_BUNDLE", Path("ca.pem"));
+        ScopedEnv bundle("CURL_CA_BUNDLE", certs_.pem("ca"));
         EXPECT_EQ(GetError(signedMirror.url("https")), "");
         EXPECT_EQ(GetError(selfMirror.url("https")), CurlText(CURLE_PEER_FAILED_VERIFICATION));
     }
     {
-        ScopedEnv bundle("CURL_CA_BUNDLE", Path("otherca.pem"));
+        ScopedEnv bundle("CURL_CA_BUNDLE", certs_.pem("otherca"));
         EXPECT_EQ(GetError(signedMirror.url("https")), CurlText(CURLE_PEER_FAILED_VERIFICATION));
         EXPECT_FALSE(UpdateServerRequest::ping(signedMirror.url("https")));
     }
