@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "server/UpdateServerRequest.h"
+
 enum COMMANDS : uint32_t {
     CMD_DISCOVER = 0x00000001,
     CMD_UPDATE = 0x00000002,
@@ -40,12 +42,6 @@ enum Transport : uint32_t {
     TRANSPORT_RECOVER = 255,
 };
 
-/* The default update server; a reserved name that never resolves, so a site
- * points the tool at its own server or mirror with -u, --http or --https. */
-#define UPDATER_DEFAULT_HOST "update.tarnwell.example"
-#define UPDATER_DEFAULT_HTTP_URL "http://" UPDATER_DEFAULT_HOST "/cgi/u"
-#define UPDATER_DEFAULT_HTTPS_URL "https://" UPDATER_DEFAULT_HOST "/cgi/u"
-
 struct Parameters {
     CommandsClass commands;
     uint32_t deviceSerial = 0;
@@ -57,7 +53,7 @@ struct Parameters {
     uint8_t moduleAddress = 0;
     std::string firmwareFile;
     std::string build;  // decimal build number; empty means the latest
-    std::string serverUrl = UPDATER_DEFAULT_HTTP_URL;
+    std::string serverUrl = UPDATE_SERVER_HTTP_URL;
     std::string storeDirectory;  // empty: the home directory joined with ".tarnwell"
     std::string appName;
     bool override_ = false;

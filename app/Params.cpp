@@ -199,11 +199,11 @@ int _get_params(UpdaterDisplayInterface& display, int argc, char* const* argv, P
                 params.helpRequested = true;
                 return 0;
             case OPT_HTTPS:
-                params.serverUrl = UPDATER_DEFAULT_HTTPS_URL;
+                params.serverUrl = UPDATE_SERVER_HTTPS_URL;
                 ++serverChoices;
                 break;
             case OPT_HTTP:
-                params.serverUrl = UPDATER_DEFAULT_HTTP_URL;
+                params.serverUrl = UPDATE_SERVER_HTTP_URL;
                 ++serverChoices;
                 break;
             case OPT_COMMAND: failed |= !sCommandOption(display, option, params); break;

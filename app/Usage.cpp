@@ -7,6 +7,7 @@
 #include "app/Parameters.h"
 #include "common/Log.h"
 #include "common/aVersion.h"
+#include "server/UpdateServerRequest.h"
 
 namespace {
 
@@ -88,9 +89,9 @@ void sParametersAndCommands() {
              false},
             {"-J", {"Get a JWT containing the devices software features"}, false},
             {"-H or -h", {"Display extended usage information."}, true},
-            {"--http", {"Use HTTP for the update server (" UPDATER_DEFAULT_HTTP_URL ")."}, false},
+            {"--http", {"Use HTTP for the update server (" UPDATE_SERVER_HTTP_URL ")."}, false},
             {"--https",
-             {"Use HTTPS for the update server (" UPDATER_DEFAULT_HTTPS_URL ").",
+             {"Use HTTPS for the update server (" UPDATE_SERVER_HTTPS_URL ").",
               "Recommended; HTTPS will be the default in the next major version."},
              false},
         });
@@ -136,7 +137,7 @@ void sExtended() {
             {"-l 'log message'", {"message to place in device history log"}, false},
             {"-k <filename>", {"log messages written into given filename", "Default:[APP.log]"}, false},
             {"-u <host:port>",
-             {"The hostname and port of the update server", "Default: " UPDATER_DEFAULT_HOST ":port"},
+             {"The hostname and port of the update server", "Default: " UPDATE_SERVER_HOST ":port"},
              false},
         });
     sHelpBlock("  Extended Commands:",
@@ -253,8 +254,7 @@ void _display_builds(UpdaterDisplayInterface& display, const std::map<std::strin
     }
     display.message(kInfo, "Build List for device [%08X]:\n", serial);
     display.message(kInfo, "%-15.15s\t%-15.15s", "Build", "Version");
-    // TODO(build lists): order by the update server's version ordering.
-    for (const auto& [build, version] : builds) {
+    for (const auto& [build, version] : UpdateServerRequest::SortBuildsByVersion(builds)) {
         display.message(kInfo, "%-15.15s\t%-15.15s", build.c_str(), version.c_str());
     }
 }

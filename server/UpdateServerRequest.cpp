@@ -11,8 +11,8 @@
 #include "server/HTTPRequest.h"
 #include "server/ServerAnswer.h"
 
-const char* const UpdateServerRequest::default_url = "http://update.tarnwell.example/cgi/u";
-const char* const UpdateServerRequest::default_https_url = "https://update.tarnwell.example/cgi/u";
+const char* const UpdateServerRequest::default_url = UPDATE_SERVER_HTTP_URL;
+const char* const UpdateServerRequest::default_https_url = UPDATE_SERVER_HTTPS_URL;
 
 namespace {
 

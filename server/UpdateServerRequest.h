@@ -19,6 +19,12 @@
 #include <utility>
 #include <vector>
 
+/* The maker's update server: a reserved name that never resolves, so a site
+ * points the tool at its own server or mirror with -u, --http or --https. */
+#define UPDATE_SERVER_HOST "update.tarnwell.example"
+#define UPDATE_SERVER_HTTP_URL "http://" UPDATE_SERVER_HOST "/cgi/u"
+#define UPDATE_SERVER_HTTPS_URL "https://" UPDATE_SERVER_HOST "/cgi/u"
+
 class UpdateServerRequest {
 public:
     /* The maker's server, by plain HTTP and by HTTPS. An empty base URL given

@@ -27,24 +27,6 @@ bool Updater::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t, u
     return false;
 }
 
-// TODO(firmware download): fetch a build from the update server into the store.
-uint32_t Updater::Download_Firmware(uint32_t, const std::string&, bool, bool) {
-    NotAvailable("Firmware download");
-    return 0;
-}
-
-// TODO(build lists): ask the update server for the device's builds.
-BuildList Updater::Get_BuildList(uint32_t) {
-    NotAvailable("Server build list");
-    return {};
-}
-
-// TODO(device token): fetch the device's feature JWT from the update server.
-std::string Updater::Get_JWT(uint32_t) {
-    NotAvailable("Device token");
-    return {};
-}
-
 // TODO(recovery): read the chip fingerprint through the boot ROM.
 bool Updater::Get_Fingerprint(Fingerprint&, const std::string&, uint32_t, const std::string&, uint32_t,
                               bool) {

@@ -14,6 +14,7 @@
 #include "updater/Fingerprint.h"
 
 struct DeviceInfo;
+class UpdaterStoreItem;
 
 /* Build number text to version text. */
 using BuildList = std::map<std::string, std::string>;
@@ -43,6 +44,10 @@ public:
     const std::string& StorePath() const { return storePath_; }
 
 private:
+    bool FetchBuild(uint32_t serial, const std::string& firmware, uint32_t build, bool noCalibration,
+                    std::string& base64);
+    bool StoreBuild(UpdaterStoreItem& device, uint32_t build, const std::string& base64);
+
     /* Shows that an operation's capability has not been built yet. */
     void NotAvailable(const char* operation);
 
@@ -52,3 +57,6 @@ private:
     uint8_t chipKind_ = 0;
     bool ueiBytesLoad_ = false;
 };
+
+/* True when the server's build list for the device holds the build. */
+bool _valid_build(uint32_t serial, uint32_t build, const std::string& url);

@@ -1,6 +1,7 @@
 #include "tests/support/Certificates.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/support/Process.h"
 
@@ -13,6 +14,8 @@ const char* const kNewKey = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:p
 }  // namespace
 
 Certificates::Certificates(const std::string& folder) : folder_(folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
     SelfSigned("self", "/CN=localhost", "IP:127.0.0.1,DNS:localhost");
     SelfSigned("other", "/CN=other.example", "DNS:other.example");
     SelfSigned("ca", "/CN=ca", "");
