@@ -57,7 +57,8 @@ void _sync_directory(const std::string& directory) {
 
 }  // namespace
 
-aErr AtomicFile_Write(const std::string& path, const void* data, size_t length, int* systemError) {
+aErr AtomicFile_Write(const std::string& path, const void* data, size_t length, int* systemError,
+                      const AtomicFileCommit& commit) {
     if (systemError) *systemError = 0;
     const std::string directory = _directory_of(path);
     std::string temporary;
@@ -71,6 +72,10 @@ aErr AtomicFile_Write(const std::string& path, const void* data, size_t length, 
     if (close(fd) != 0 && ok) {
         ok = false;
         error = errno;
+    }
+    if (ok && commit && !commit()) {
+        unlink(temporary.c_str());
+        return aErrCancel;
     }
     if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
         ok = false;

@@ -123,9 +123,11 @@ BirdFile UpdaterStoreItem::ReadBirdFile(const std::string& fileName) const {
     return BirdFile(path);
 }
 
-aErr UpdaterStoreItem::WriteFile(const std::string& fileName, const uint8_t* data, size_t length) const {
+aErr UpdaterStoreItem::WriteFile(const std::string& fileName, const uint8_t* data, size_t length,
+                                 const AtomicFileCommit& commit) const {
     if (!data || length == 0) return aErrNotFound;
-    return AtomicFile_Write(BuildPath(base_.c_str(), name_.c_str(), fileName.c_str(), nullptr), data, length);
+    return AtomicFile_Write(BuildPath(base_.c_str(), name_.c_str(), fileName.c_str(), nullptr), data, length,
+                            nullptr, commit);
 }
 
 bool UpdaterStoreItem::FileExists(const std::string& fileName) const {

@@ -14,6 +14,7 @@
 
 #include "common/UpdaterDisplay.h"
 #include "common/aDefs.h"
+#include "firmware/AtomicFile.h"
 #include "firmware/BirdFile.h"
 #include "firmware/KeyValueStore.h"
 
@@ -39,8 +40,10 @@ public:
      * passes on the loader's "Failed to load bird data". */
     BirdFile ReadBirdFile(const std::string& fileName) const;
     /* Replaces base/name/fileName atomically. aErrNotFound when there are no
-     * bytes or the file cannot be created, aErrIO when writing fails. */
-    aErr WriteFile(const std::string& fileName, const uint8_t* data, size_t length) const;
+     * bytes or the file cannot be created, aErrIO when writing fails,
+     * aErrCancel when commit (asked before the replacement) said no. */
+    aErr WriteFile(const std::string& fileName, const uint8_t* data, size_t length,
+                   const AtomicFileCommit& commit = nullptr) const;
     bool FileExists(const std::string& fileName) const;
 
     const std::string& BasePath() const { return base_; }

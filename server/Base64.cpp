@@ -1,5 +1,9 @@
+#include <algorithm>
 #include <array>
+#include <thread>
+#include <vector>
 
+#include "common/aMemory.h"
 #include "server/UpdateServerRequest.h"
 
 namespace {
@@ -20,37 +24,69 @@ constexpr std::array<uint8_t, 256> kDecode = _decodeTable();
 
 }  // namespace
 
+namespace {
+
+/* Quads of four alphabet characters ("=" has no place there); false on any other. */
+bool _decodeQuads(const uint8_t* in, size_t quads, uint8_t* o) {
+    for (size_t q = 0; q < quads; ++q, in += 4, o += 3) {
+        // One check of the OR of the four values per quad: invalid and "="
+        // have the high bits set.
+        const uint32_t a = kDecode[in[0]], b = kDecode[in[1]], c = kDecode[in[2]], d = kDecode[in[3]];
+        if ((a | b | c | d) & 0xC0) return false;
+        const uint32_t v = a << 18 | b << 12 | c << 6 | d;
+        o[0] = static_cast<uint8_t>(v >> 16);
+        o[1] = static_cast<uint8_t>(v >> 8);
+        o[2] = static_cast<uint8_t>(v);
+    }
+    return true;
+}
+
+/* The last quad, where "=" may stand as the last one or two characters. */
+bool _decodeLast(const uint8_t* in, uint8_t* o) {
+    const uint8_t a = kDecode[in[0]], b = kDecode[in[1]], c = kDecode[in[2]], d = kDecode[in[3]];
+    if (a >= 64 || b >= 64 || c == kInvalid || d == kInvalid || (c == kPad && d != kPad)) return false;
+    *o++ = static_cast<uint8_t>(a << 2 | b >> 4);
+    if (c != kPad) *o++ = static_cast<uint8_t>(b << 4 | c >> 2);
+    if (d != kPad) *o = static_cast<uint8_t>(c << 6 | d);
+    return true;
+}
+
+/* Below this a second thread costs more than it saves. */
+constexpr size_t kQuadsPerThread = 1 << 18;
+
+}  // namespace
+
 std::unique_ptr<uint8_t[]> UpdateServerRequest::base64_decode(const char* text, size_t length,
-                                                              size_t& decodedLength) {
+                                                              size_t& decodedLength, unsigned threads) {
     if (length % 4 != 0 || (length > 0 && !text)) return nullptr;
     const uint8_t* in = reinterpret_cast<const uint8_t*>(text);
     const size_t padding = length == 0 ? 0 : (in[length - 1] == '=') + (in[length - 2] == '=');
     const size_t size = length / 4 * 3 - padding;
     std::unique_ptr<uint8_t[]> out(new uint8_t[size + 1]);
-    uint8_t* o = out.get();
-    // Every quad but the last holds four alphabet characters: one check of the
-    // OR of their values (invalid and "=" have the high bits set) per quad.
-    const size_t body = length == 0 ? 0 : length - 4;
-    for (size_t i = 0; i < body; i += 4) {
-        const uint32_t a = kDecode[in[i]], b = kDecode[in[i + 1]], c = kDecode[in[i + 2]],
-                       d = kDecode[in[i + 3]];
-        if ((a | b | c | d) & 0xC0) return nullptr;
-        const uint32_t v = a << 18 | b << 12 | c << 6 | d;
-        o[0] = static_cast<uint8_t>(v >> 16);
-        o[1] = static_cast<uint8_t>(v >> 8);
-        o[2] = static_cast<uint8_t>(v);
-        o += 3;
+    aMemory_AdviseHugePages(out.get(), size + 1);
+    const size_t quads = length == 0 ? 0 : length / 4 - 1;  // all but the last
+
+    size_t parts = std::max<size_t>(1, std::min<size_t>(threads, quads / kQuadsPerThread));
+    std::vector<std::thread> workers;
+    std::vector<char> ok(parts, 0);
+    const size_t share = quads / parts;
+    for (size_t p = 0; p < parts; ++p) {
+        const size_t first = p * share, count = p + 1 == parts ? quads - first : share;
+        auto work = [&, p, first, count] {
+            ok[p] = _decodeQuads(in + 4 * first, count, out.get() + 3 * first);
+        };
+        if (p + 1 == parts) {
+            work();
+        } else {
+            workers.emplace_back(work);
+        }
     }
-    if (length > 0) {
-        const uint8_t a = kDecode[in[body]], b = kDecode[in[body + 1]], c = kDecode[in[body + 2]],
-                      d = kDecode[in[body + 3]];
-        // "=" only as the last one or two characters.
-        if (a >= 64 || b >= 64 || c == kInvalid || d == kInvalid || (c == kPad && d != kPad)) return nullptr;
-        *o++ = static_cast<uint8_t>(a << 2 | b >> 4);
-        if (c != kPad) *o++ = static_cast<uint8_t>(b << 4 | c >> 2);
-        if (d != kPad) *o++ = static_cast<uint8_t>(c << 6 | d);
+    for (std::thread& worker : workers) worker.join();
+    for (char part : ok) {
+        if (!part) return nullptr;
     }
-    *o = 0;
+    if (length > 0 && !_decodeLast(in + 4 * quads, out.get() + 3 * quads)) return nullptr;
+    out[size] = 0;
     decodedLength = size;
     return out;
 }

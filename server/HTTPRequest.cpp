@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/Log.h"
+#include "common/aMemory.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ void _reserve(CURL* curl, std::string& body) {
     }
     try {
         body.reserve(static_cast<size_t>(std::min(announced, kMostReserved)));
+        aMemory_AdviseHugePages(body.data(), body.capacity());
     } catch (const std::bad_alloc&) {
         // Growing as the bytes arrive still works.
     }

@@ -46,7 +46,7 @@ public:
 private:
     bool FetchBuild(uint32_t serial, const std::string& firmware, uint32_t build, bool noCalibration,
                     std::string& base64);
-    bool StoreBuild(UpdaterStoreItem& device, uint32_t build, const std::string& base64);
+    bool StoreBuild(UpdaterStoreItem& device, uint32_t build, std::string&& base64);
 
     /* Shows that an operation's capability has not been built yet. */
     void NotAvailable(const char* operation);

@@ -46,36 +46,46 @@ echo "build file: $file_bytes bytes; Base64 text: $base64_bytes bytes; answer bo
 echo "request:    $url"
 echo
 
-# measure LABEL COMMAND...: RUNS runs; prints the median and best wall time and
-# the largest peak RSS.
-measure() {
+# once LABEL COMMAND...: one run; appends its wall time (us) and peak RSS (KiB).
+once() {
   local label=$1
   shift
-  : >"$work/$label.runs"
-  for _ in $(seq "$runs"); do
-    local start end
-    start=$(date +%s%N)
-    /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/$label.err" || {
-      echo "$label failed:"; cat "$work/$label.err"; return 1; }
-    end=$(date +%s%N)
-    echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/rss")" >>"$work/$label.runs"
-  done
-  sort -n "$work/$label.runs" | awk -v label="$label" -v n="$runs" '
+  local start end
+  start=$(date +%s%N)
+  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/$label.err" || {
+    echo "$label failed:"; cat "$work/$label.err"; return 1; }
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/rss")" >>"$work/$label.runs"
+}
+
+# summary LABEL: the median and best wall time and the largest peak RSS.
+summary() {
+  sort -n "$work/$1.runs" | awk -v label="$1" -v n="$runs" '
     { wall[NR] = $1; if ($2 > rss) rss = $2 }
     END { printf "%-12s median %8.1f ms   best %8.1f ms   peak RSS %7.1f MiB   (%d runs)\n",
                  label, wall[int((n + 1) / 2)] / 1000, wall[1] / 1000, rss / 1024, n }'
 }
 
-measure curl curl -s -o /dev/null "$url"
+median() { sort -n "$work/$1.runs" | awk -v n="$runs" '{ w[NR] = $1 } END { print w[int((n + 1) / 2)] }'; }
 
 # Interim stand-in for -G: one GetBuild + Base64 decode as a whole process.
 export QC_BENCH_URL=$base QC_BENCH_SERIAL=0000ABCD QC_BENCH_BUILD=1000
-measure getbuild-1x "$build/bench/bench_server_getbuild" --benchmark_min_time=0.000001
-
+labels="curl getbuild-1x"
+[ "${QC_BENCH_UPDATER:-0}" = 1 ] && labels="$labels updater-G"
+# The commands take turns, so that a slow spell of the machine hits all of them alike.
+for _ in $(seq "$runs"); do
+  once curl curl -s -o /dev/null "$url"
+  once getbuild-1x "$build/bench/bench_server_getbuild" --benchmark_min_time=0.000001
+  if [ "${QC_BENCH_UPDATER:-0}" = 1 ]; then
+    # The whole command line: ping, build query, validation against the build
+    # list, download, decode, check and store (synced to disk).
+    once updater-G "$build/updater" -u "127.0.0.1:$port/cgi/u" -G -d 0000ABCD -b 1000 -i "$work/store"
+  fi
+done
+for label in $labels; do summary "$label"; done
 if [ "${QC_BENCH_UPDATER:-0}" = 1 ]; then
-  # Same build through the whole command line: ping, build query, validation
-  # against the build list, download, decode, check and store.
-  measure updater-G "$build/updater" -u "127.0.0.1:$port/cgi/u" -G -d 0000ABCD -b 1000 -i "$work/store"
+  awk -v g="$(median updater-G)" -v c="$(median curl)" -v rss="$(sort -k2 -n "$work/updater-G.runs" | tail -n 1 | cut -d' ' -f2)" \
+      -v b="$base64_bytes" 'BEGIN { printf "updater -G / curl: %.2f (goal <= 1.5); peak RSS / Base64 size: %.2f (goal <= 3)\n", g / c, rss * 1024 / b }'
 fi
 echo
 

@@ -230,6 +230,25 @@ TEST_F(UpdaterStoreTest, FailedWriteLeavesTheOldFileIntact) {
     EXPECT_EQ(ListNames(root + "/00001234"), (std::vector<std::string>{".settings", "1.bird"}));
 }
 
+TEST_F(UpdaterStoreTest, CommitCheckDecidesWhetherTheFileIsReplaced) {
+    UpdaterStore store(root);
+    UpdaterStoreItem device = store.AddDevice(0x1234);
+    const std::vector<uint8_t> old(100, 0x11), next(200, 0x22);
+    ASSERT_EQ(device.WriteFile("1.bird", old.data(), old.size()), aErrNone);
+    bool asked = false;
+    auto refuse = [&] {
+        // Asked when the new bytes are complete on disk, beside the old file.
+        asked = ListNames(root + "/00001234").size() == 3;
+        return false;
+    };
+    EXPECT_EQ(device.WriteFile("1.bird", next.data(), next.size(), refuse), aErrCancel);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(ReadBytes(root + "/00001234/1.bird"), old);
+    EXPECT_EQ(ListNames(root + "/00001234"), (std::vector<std::string>{".settings", "1.bird"}));
+    EXPECT_EQ(device.WriteFile("1.bird", next.data(), next.size(), [] { return true; }), aErrNone);
+    EXPECT_EQ(ReadBytes(root + "/00001234/1.bird"), next);
+}
+
 TEST_F(UpdaterStoreTest, WriteIntoReadOnlyDirectoryFailsCleanly) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only directories; the size-limit test covers this";
