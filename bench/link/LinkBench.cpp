@@ -17,13 +17,15 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/LinkMeasures.h"
 #include "common/aLink.h"
 #include "tools/emulator/TcpTransport.h"
 
 namespace {
 
 using namespace emulator;
-using Clock = std::chrono::steady_clock;
+using linkbench::Clock;
+using linkbench::Percentile;
 
 struct Device {
     explicit Device(uint32_t heartbeatMs) {
@@ -45,28 +47,11 @@ struct Device {
 
 uint8_t IsEcho(const aPacket* p, void*) { return p->length && p->data[0] == cmdDEBUG; }
 
-double Percentile(std::vector<double>& v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
-}
-
 void EchoRoundTrip(benchmark::State& state) {
     Device device(0);
     uint32_t id = device.connect();
     const uint8_t request[4] = {cmdDEBUG, 1, 2, 3};
-    aPacket* p = aPacket_CreateWithData(2, sizeof(request), request);
-    std::vector<double> us;
-    for (auto _ : state) {
-        auto start = Clock::now();
-        aLink_PutPacket(id, p);
-        aPacket* reply = aLink_AwaitFirst(id, IsEcho, nullptr, 1000);
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        if (!reply) state.SkipWithError("no echo");
-        aPacket_Destroy(reply);
-    }
-    state.counters["median_us"] = Percentile(us, 0.5);
-    state.counters["p99_us"] = Percentile(us, 0.99);
-    aPacket_Destroy(p);
+    linkbench::RoundTrips(state, id, request, sizeof(request), IsEcho);
     aLink_Destroy(id);
 }
 BENCHMARK(EchoRoundTrip)->Iterations(20000)->Unit(benchmark::kMicrosecond);
@@ -90,12 +75,14 @@ void OneWay(benchmark::State& state) {
             received = device.model->snapshot().packetsReceived - base;
         }
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        state.counters["packets_per_s"] = benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
+        state.counters["packets_per_s"] =
+            benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
     }
     aPacket_Destroy(p);
     aLink_Destroy(id);
 }
-BENCHMARK(OneWay)->ArgName("pooled")->Arg(0)->Arg(1)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(OneWay)->ArgName("pooled")->Arg(0)->Arg(1)->Iterations(3)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
 
 double CpuSeconds() {
     rusage usage;
@@ -113,7 +100,8 @@ void IdleCpu(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::seconds(5));
         double wall = std::chrono::duration<double>(Clock::now() - start).count();
         state.counters["cpu_percent_of_core"] = 100.0 * (CpuSeconds() - cpu) / wall;
-        state.counters["heartbeats_answered"] = static_cast<double>(device.model->snapshot().heartbeatAnswers);
+        state.counters["heartbeats_answered"] =
+            static_cast<double>(device.model->snapshot().heartbeatAnswers);
     }
     aLink_Destroy(id);
 }
@@ -121,18 +109,7 @@ BENCHMARK(IdleCpu)->Iterations(1)->Unit(benchmark::kSecond);
 
 void DestroyTcpLink(benchmark::State& state) {
     Device device(1000);
-    std::vector<double> ms;
-    for (auto _ : state) {
-        uint32_t id = device.connect();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // both threads settled in their waits
-        auto start = Clock::now();
-        aLink_Destroy(id);
-        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        state.SetIterationTime(elapsed);
-        ms.push_back(elapsed * 1000);
-    }
-    state.counters["median_ms"] = Percentile(ms, 0.5);
-    state.counters["max_ms"] = ms.back();
+    linkbench::Destroys(state, [&] { return device.connect(); });
 }
 BENCHMARK(DestroyTcpLink)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/LinkMeasures.h"
 #include "common/aLink.h"
 #include "common/aUEI.h"
 #include "tools/emulator/EmulatedUsb.h"
@@ -27,17 +28,13 @@
 namespace {
 
 using namespace emulator;
-using Clock = std::chrono::steady_clock;
+using linkbench::Clock;
+using linkbench::Percentile;
 
 constexpr uint32_t kSerial = 0x40F5849A;
 
 uint8_t IsBuildReply(const aPacket* p, void*) {
     return p->length == 6 && p->data[0] == cmdMODULE && p->data[1] == 0xFF;
-}
-
-double Percentile(std::vector<double>& v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 EmulatedDevice Device(bool kernelNode, uint32_t heartbeatMs = 0) {
@@ -52,19 +49,7 @@ void ModuleQueryRoundTrip(benchmark::State& state) {
         return;
     }
     const uint8_t request[2] = {cmdMODULE, 0xFF};
-    aPacket* p = aPacket_CreateWithData(2, sizeof(request), request);
-    std::vector<double> us;
-    for (auto _ : state) {
-        auto start = Clock::now();
-        aLink_PutPacket(id, p);
-        aPacket* reply = aLink_AwaitFirst(id, IsBuildReply, nullptr, 1000);
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        if (!reply) state.SkipWithError("no reply");
-        aPacket_Destroy(reply);
-    }
-    state.counters["median_us"] = Percentile(us, 0.5);
-    state.counters["p99_us"] = Percentile(us, 0.99);
-    aPacket_Destroy(p);
+    linkbench::RoundTrips(state, id, request, sizeof(request), IsBuildReply);
     aLink_Destroy(id);
 }
 BENCHMARK(ModuleQueryRoundTrip)
@@ -76,22 +61,7 @@ BENCHMARK(ModuleQueryRoundTrip)
 
 void DestroyUsbLink(benchmark::State& state) {
     EmulatedUsb usb({Device(state.range(0) != 0, 1000)});
-    std::vector<double> ms;
-    for (auto _ : state) {
-        uint32_t id = usb.ok() ? aLink_CreateUSB(kSerial) : 0;
-        if (!id) {
-            state.SkipWithError("no link");
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // both threads settled in their waits
-        auto start = Clock::now();
-        aLink_Destroy(id);
-        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        state.SetIterationTime(elapsed);
-        ms.push_back(elapsed * 1000);
-    }
-    state.counters["median_ms"] = Percentile(ms, 0.5);
-    state.counters["max_ms"] = ms.back();
+    linkbench::Destroys(state, [&] { return usb.ok() ? aLink_CreateUSB(kSerial) : 0u; });
 }
 BENCHMARK(DestroyUsbLink)
     ->ArgName("node")

@@ -1,0 +1,67 @@
+/*
+ * LinkMeasures.h - what the link benchmarks measure alike, whatever the
+ * transport: request/reply round trips and the time to destroy a running link.
+ */
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "common/aLink.h"
+#include "common/aPacket.h"
+
+namespace linkbench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Percentile(std::vector<double>& v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+}
+
+/* Sends the request to module 2 once per iteration and waits for the reply
+ * the filter accepts; reports median and p99 in microseconds. */
+inline void RoundTrips(benchmark::State& state, uint32_t id, const uint8_t* request, uint8_t length,
+                       aPacketFilter filter) {
+    aPacket* p = aPacket_CreateWithData(2, length, request);
+    std::vector<double> us;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        aLink_PutPacket(id, p);
+        aPacket* reply = aLink_AwaitFirst(id, filter, nullptr, 1000);
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        if (!reply) state.SkipWithError("no reply");
+        aPacket_Destroy(reply);
+    }
+    state.counters["median_us"] = Percentile(us, 0.5);
+    state.counters["p99_us"] = Percentile(us, 0.99);
+    aPacket_Destroy(p);
+}
+
+/* Times aLink_Destroy of a link that connect() made and that has settled
+ * into its waits; connect() returns 0 when it cannot. */
+inline void Destroys(benchmark::State& state, const std::function<uint32_t()>& connect) {
+    std::vector<double> ms;
+    for (auto _ : state) {
+        uint32_t id = connect();
+        if (!id) {
+            state.SkipWithError("no link");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // both threads settled in their waits
+        auto start = Clock::now();
+        aLink_Destroy(id);
+        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(elapsed);
+        ms.push_back(elapsed * 1000);
+    }
+    state.counters["median_ms"] = Percentile(ms, 0.5);
+    state.counters["max_ms"] = ms.back();
+}
+
+}  // namespace linkbench
