@@ -31,6 +31,25 @@
 namespace {
 
 constexpr size_t kMinInflateCapacity = 64 * 1024;
+constexpr size_t kReadChunk = 1024 * 1024;
+
+/* Reads a file in pieces and remembers how far it got and why it stopped. */
+struct FileReader {
+    aFileRef file;
+    size_t size;
+    std::unique_ptr<uint8_t[]> chunk;
+    size_t done = 0;
+    aErr err = aErrNone;
+    bool shortRead = false;
+
+    bool Read(uint8_t* into, size_t want) {
+        size_t got = 0;
+        if (err == aErrNone) err = aFile_Read(file, into, want, &got);
+        done += got;
+        shortRead = err == aErrNone && got < want;
+        return err == aErrNone && !shortRead;
+    }
+};
 
 uint32_t _be32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
@@ -163,23 +182,32 @@ bool BirdFile::Load(const std::string& path) {
         aFile_Close(file);
         return Fail("cannot get the file size");
     }
-    std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[size ? size : 1]);
-    size_t count = 0;
-    err = !raw ? aErrMemory : size ? aFile_Read(file, raw.get(), size, &count) : aErrNone;
+    // The body goes through inflate a chunk at a time: a load holds the
+    // inflated data and one chunk, never the whole compressed file.
+    FileReader reader{file, size, std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kReadChunk])};
+    if (!reader.chunk) reader.err = aErrMemory;
+    uint8_t header[BIRD_FILE_HEADER_SIZE];
+    const bool whole = size > BIRD_FILE_HEADER_SIZE;
+    const size_t bodyLength = whole ? size - BIRD_FILE_HEADER_SIZE : 0;
+    bool ok = !whole || reader.Read(header, sizeof(header));
+    if (ok) {
+        ok = LoadParts(whole ? header : nullptr, bodyLength, [&](const uint8_t*& chunk, size_t& length) {
+            length = std::min(kReadChunk, size - reader.done);
+            chunk = reader.chunk.get();
+            return reader.Read(reader.chunk.get(), length);
+        });
+    }
     aFile_Close(file);
-    if (err != aErrNone) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", err, path.c_str());
+    if (reader.err != aErrNone && reader.err != aErrEOF) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", reader.err, path.c_str());
         return Fail("error reading the file");
     }
-    if (count != size) {
+    if (reader.done != size && (reader.err == aErrEOF || reader.shortRead)) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Error reading %s read %zu bytes of %zu byte file\n", path.c_str(),
-                 count, size);
+                 reader.done, size);
         return Fail("short read");
     }
-
-    const bool whole = size > BIRD_FILE_HEADER_SIZE;
-    return LoadParts(whole ? raw.get() : nullptr, whole ? raw.get() + BIRD_FILE_HEADER_SIZE : nullptr,
-                     whole ? size - BIRD_FILE_HEADER_SIZE : 0);
+    return ok;
 }
 
 bool BirdFile::VerifyData(const uint8_t* bytes, size_t size) {
@@ -192,16 +220,20 @@ bool BirdFile::LoadFromMemory(const uint8_t* bytes, size_t size, const std::stri
     path_ = name;
     Log::log(DEBUG_BirdFile, "BIRDFILE: Loading [%s] from memory\n", name.c_str());
     const bool whole = bytes && size > BIRD_FILE_HEADER_SIZE;
-    return LoadParts(whole ? bytes : nullptr, whole ? bytes + BIRD_FILE_HEADER_SIZE : nullptr,
-                     whole ? size - BIRD_FILE_HEADER_SIZE : 0);
+    const size_t bodyLength = whole ? size - BIRD_FILE_HEADER_SIZE : 0;
+    return LoadParts(whole ? bytes : nullptr, bodyLength, [&](const uint8_t*& chunk, size_t& length) {
+        chunk = bytes + BIRD_FILE_HEADER_SIZE;
+        length = bodyLength;
+        return true;
+    });
 }
 
-bool BirdFile::LoadParts(const uint8_t* header, const uint8_t* body, size_t bodyLength) {
+bool BirdFile::LoadParts(const uint8_t* header, size_t bodyLength, const BodySource& source) {
     if (header) {
         signature_ = _be32(header);
         version_ = static_cast<uint16_t>(header[4] << 8 | header[5]);
     }
-    if (!DecompressData(bodyLength ? body : nullptr, bodyLength)) return false;
+    if (!DecompressData(bodyLength, source)) return false;
 
     ScanBlocks(data_.get(), dataLength_);
     FindSerialNumberOffsets();
@@ -214,17 +246,19 @@ bool BirdFile::LoadParts(const uint8_t* header, const uint8_t* body, size_t body
 
 // Streams the body through inflate into a growing buffer, with the result
 // codes that a one-shot uncompress into an 8x buffer would give.
-bool BirdFile::DecompressData(const uint8_t* body, size_t bodyLength) {
+bool BirdFile::DecompressData(size_t bodyLength, const BodySource& source) {
     dataLength_ = 0;
     const size_t bound = BIRD_INFLATE_RATIO * bodyLength;
     int result = Z_DATA_ERROR;  // what uncompress answers for an empty body
+    bool sourceFailed = false;
     if (bodyLength > 0) {
         z_stream stream{};
         result = inflateInit(&stream);
         size_t capacity = 0;
         uint8_t* buffer = nullptr;
         size_t inLeft = bodyLength;
-        stream.next_in = const_cast<Bytef*>(body);
+        const uint8_t* chunk = nullptr;
+        size_t chunkLeft = 0;
         while (result == Z_OK) {
             size_t produced = stream.total_out;
             if (stream.avail_out == 0 && produced < bound) {
@@ -244,7 +278,15 @@ bool BirdFile::DecompressData(const uint8_t* body, size_t bodyLength) {
                 stream.avail_out = static_cast<uInt>(std::min<size_t>(room, UINT_MAX));
             }
             if (stream.avail_in == 0 && inLeft > 0) {
-                stream.avail_in = static_cast<uInt>(std::min<size_t>(inLeft, UINT_MAX));
+                if (chunkLeft == 0) {
+                    sourceFailed = !source(chunk, chunkLeft) || chunkLeft == 0;
+                    if (sourceFailed) break;
+                    chunkLeft = std::min(chunkLeft, inLeft);
+                }
+                stream.next_in = const_cast<Bytef*>(chunk);
+                stream.avail_in = static_cast<uInt>(std::min<size_t>(chunkLeft, UINT_MAX));
+                chunk += stream.avail_in;
+                chunkLeft -= stream.avail_in;
                 inLeft -= stream.avail_in;
             }
             result = inflate(&stream, Z_NO_FLUSH);
@@ -257,7 +299,9 @@ bool BirdFile::DecompressData(const uint8_t* body, size_t bodyLength) {
         } else if (result == Z_NEED_DICT || (result == Z_BUF_ERROR && roomLeft)) {
             result = Z_DATA_ERROR;
         }
-        if (result == Z_OK) {
+        if (sourceFailed) {
+            result = Z_ERRNO;
+        } else if (result == Z_OK) {
             size_t fitted = _page_round(std::max<size_t>(produced, 1));
             if (fitted < capacity && _remap(buffer, capacity, fitted)) capacity = fitted;
             _poison(buffer, produced, capacity);
@@ -267,6 +311,7 @@ bool BirdFile::DecompressData(const uint8_t* body, size_t bodyLength) {
             munmap(buffer, capacity);
         }
     }
+    if (sourceFailed) return false;  // the source says why
     if (result != Z_OK) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) decompressing bird file.\n", result);
         return Fail("error " + std::to_string(result) + " decompressing the body (" + zError(result) + ")");

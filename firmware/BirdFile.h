@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,8 +113,11 @@ private:
 
     void Reset();
     bool Fail(const std::string& why);
-    bool LoadParts(const uint8_t* header, const uint8_t* body, size_t bodyLength);
-    bool DecompressData(const uint8_t* body, size_t bodyLength);
+    /* Hands out the next piece of the body; false when it cannot (it has
+     * said why). */
+    using BodySource = std::function<bool(const uint8_t*& chunk, size_t& length)>;
+    bool LoadParts(const uint8_t* header, size_t bodyLength, const BodySource& source);
+    bool DecompressData(size_t bodyLength, const BodySource& source);
     bool ScanBlocks(const uint8_t* data, size_t length);
     void FindSerialNumberOffsets();
     void LogInfoFields(const BirdBlock& block) const;

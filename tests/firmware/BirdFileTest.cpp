@@ -128,6 +128,19 @@ TEST_F(BirdFileTest, LoadFromMemoryMatchesLoadFromFile) {
     EXPECT_FALSE(fromMemory.LoadFromMemory(nullptr, 0, "empty"));
 }
 
+TEST_F(BirdFileTest, FilesLargerThanOneReadLoadWhole) {
+    BirdWriter writer;
+    writer.AddInfo(7, "1.0.0", 1, "QCHUB8");
+    writer.AddFirmware(kFirmwareAddress, BirdWriter_NoiseImage(3 * 1024 * 1024 + 17, 9));
+    writer.level = 1;
+    BirdFile bird;
+    ASSERT_TRUE(bird.Load(Write(writer)));
+    std::vector<uint8_t> body = writer.Body();
+    ASSERT_EQ(bird.GetDataLength(), body.size());
+    EXPECT_EQ(0, memcmp(bird.GetData(), body.data(), body.size()));
+    EXPECT_EQ(bird.GetScanError(), "");
+}
+
 TEST_F(BirdFileTest, LoadLogsEveryStepOfAWellFormedFile) {
     BirdWriter writer;
     writer.AddInfoText("1234", "2.12.2", "0000ABCD", "ABC");
