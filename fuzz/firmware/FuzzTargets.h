@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,10 +64,19 @@ inline unsigned Touch(const BirdFile& bird) {
 }
 
 /* The BIRD loader and every query and edit the update flows make. */
-inline void BirdLoader(const std::string& path) {
+inline void BirdLoader(const std::string& path, const uint8_t* bytes, size_t size) {
     BirdFile::VerifyFile(path);
-    BirdFile bird;
-    if (!bird.Load(path)) return;
+    BirdFile::VerifyData(bytes, size);
+    BirdFile bird, fromMemory;
+    const bool loaded = bird.Load(path);
+    // The file streams through inflate in reads; memory in one piece: the same result.
+    if (fromMemory.LoadFromMemory(bytes, size, path) != loaded) abort();
+    if (!loaded) return;
+    if (fromMemory.GetDataLength() != bird.GetDataLength() ||
+        memcmp(fromMemory.GetData(), bird.GetData(), bird.GetDataLength()) != 0 ||
+        fromMemory.GetBlockCount() != bird.GetBlockCount()) {
+        abort();
+    }
     volatile unsigned sink = Touch(bird);
     sink = sink + bird.GetBuild() + bird.GetSerialNumber() + static_cast<unsigned>(bird.GetVersion().size());
     bird.ValidateModel("QCHUB");
