@@ -32,15 +32,15 @@ bool sOffer(libusb_device* device, libusb_device_handle* handle, aDiscoveryModul
     if (libusb_get_device_descriptor(device, &desc) != 0) return true;
     int length = libusb_get_string_descriptor_ascii(handle, desc.iSerialNumber, text, sizeof(text));
     if (!sParseSerial(text, length, &serial)) return true;
-    linkSpec* spec = aLinkSpec_Create(LINKTYPE_USB);
-    if (!spec) return true;
-    spec->serialNumber = serial;
-    spec->model = desc.idProduct & 0xFF;
-    spec->usbId = serial;
+    linkSpec* specifier = aLinkSpec_Create(LINKTYPE_USB);
+    if (!specifier) return true;
+    specifier->serialNumber = serial;
+    specifier->model = desc.idProduct & 0xFF;
+    specifier->usbId = serial;
     bool accepted = false;
-    bool go = found(spec, &accepted, context);
+    bool go = found(specifier, &accepted, context);
     if (accepted) (*count)++;
-    aLinkSpec_Destroy(&spec);
+    aLinkSpec_Destroy(&specifier);
     return go;
 }
 
@@ -68,11 +68,12 @@ struct FindRequest {
     linkSpec* result;
 };
 
-bool sTakeMatch(const linkSpec* spec, bool* accepted, void* context) {
+bool sTakeMatch(const linkSpec* specifier, bool* accepted, void* context) {
     auto* request = static_cast<FindRequest*>(context);
-    bool match = request->first ? spec->serialNumber != 0 : spec->serialNumber == request->serialNumber;
+    bool match =
+        request->first ? specifier->serialNumber != 0 : specifier->serialNumber == request->serialNumber;
     if (!match) return true;
-    request->result = aLinkSpec_Copy(spec);
+    request->result = aLinkSpec_Copy(specifier);
     *accepted = request->result != nullptr;
     return false;
 }

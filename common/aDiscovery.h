@@ -16,7 +16,7 @@
 
 #include "common/aLinkSpec.h"
 
-typedef bool (*aDiscoveryModuleFoundProc)(const linkSpec* spec, bool* accepted, void* context);
+typedef bool (*aDiscoveryModuleFoundProc)(const linkSpec* specifier, bool* accepted, void* context);
 
 /* interfaceAddress: IPv4, network byte order; used by the network kinds only. */
 uint8_t aDiscovery_EnumerateModules(uint32_t type, aDiscoveryModuleFoundProc found, void* context,

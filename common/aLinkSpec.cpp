@@ -21,58 +21,59 @@ bool sHasAddress(uint32_t type) { return type == LINKTYPE_TCPIP || isNEBRA(type)
 bool isNEBRA(uint32_t type) { return type >= LINKTYPE_NEBRA && type <= LINKTYPE_NEBRA_SERIAL; }
 
 linkSpec* aLinkSpec_Create(uint32_t type) {
-    auto* spec = new (std::nothrow) linkSpec;
-    if (!spec) return nullptr;
-    memset(spec, 0, sizeof(*spec));
-    spec->type = type;
-    return spec;
+    auto* specifier = new (std::nothrow) linkSpec;
+    if (!specifier) return nullptr;
+    memset(specifier, 0, sizeof(*specifier));
+    specifier->type = type;
+    return specifier;
 }
 
-linkSpec* aLinkSpec_Copy(const linkSpec* spec) {
-    if (!spec) return nullptr;
+linkSpec* aLinkSpec_Copy(const linkSpec* specifier) {
+    if (!specifier) return nullptr;
     auto* copy = new (std::nothrow) linkSpec;
-    if (copy) memcpy(copy, spec, sizeof(*copy));
+    if (copy) memcpy(copy, specifier, sizeof(*copy));
     return copy;
 }
 
-aErr aLinkSpec_Destroy(linkSpec** spec) {
-    if (!spec || !*spec) return aErrParam;
-    delete *spec;
-    *spec = nullptr;
+aErr aLinkSpec_Destroy(linkSpec** specifier) {
+    if (!specifier || !*specifier) return aErrParam;
+    delete *specifier;
+    *specifier = nullptr;
     return aErrNone;
 }
 
-void aLinkSpec_ToBytes(const linkSpec* spec, uint8_t bytes[aLINKSPEC_SIZE]) {
-    const uint32_t head[6] = {spec->type,          spec->serialNumber,       spec->moduleAddress,
-                              spec->routerAddress, spec->routerSerialNumber, spec->model};
+void aLinkSpec_ToBytes(const linkSpec* specifier, uint8_t bytes[aLINKSPEC_SIZE]) {
+    const uint32_t head[6] = {
+        specifier->type,          specifier->serialNumber,       specifier->moduleAddress,
+        specifier->routerAddress, specifier->routerSerialNumber, specifier->model};
     for (int i = 0; i < 6; i++) sPut32(bytes + 4 * i, head[i]);
-    if (sHasAddress(spec->type)) {
-        memcpy(bytes + 24, &spec->ipAddress, 4);  // already in network byte order
+    if (sHasAddress(specifier->type)) {
+        memcpy(bytes + 24, &specifier->ipAddress, 4);  // already in network byte order
     } else {
-        sPut32(bytes + 24, spec->usbId);
+        sPut32(bytes + 24, specifier->usbId);
     }
-    if (spec->type == LINKTYPE_SERIAL) {
-        memcpy(bytes + 28, spec->portName, aLINKSPEC_PORTNAME_SIZE);
+    if (specifier->type == LINKTYPE_SERIAL) {
+        memcpy(bytes + 28, specifier->portName, aLINKSPEC_PORTNAME_SIZE);
     } else {
-        sPut32(bytes + 28, spec->ipPort);
-        memcpy(bytes + 32, spec->portName + 4, aLINKSPEC_PORTNAME_SIZE - 4);
+        sPut32(bytes + 28, specifier->ipPort);
+        memcpy(bytes + 32, specifier->portName + 4, aLINKSPEC_PORTNAME_SIZE - 4);
     }
 }
 
-void aLinkSpec_FromBytes(const uint8_t bytes[aLINKSPEC_SIZE], linkSpec* spec) {
-    uint32_t* head[6] = {&spec->type,          &spec->serialNumber,       &spec->moduleAddress,
-                         &spec->routerAddress, &spec->routerSerialNumber, &spec->model};
+void aLinkSpec_FromBytes(const uint8_t bytes[aLINKSPEC_SIZE], linkSpec* specifier) {
+    uint32_t* head[6] = {&specifier->type,          &specifier->serialNumber,       &specifier->moduleAddress,
+                         &specifier->routerAddress, &specifier->routerSerialNumber, &specifier->model};
     for (int i = 0; i < 6; i++) *head[i] = sGet32(bytes + 4 * i);
-    if (sHasAddress(spec->type)) {
-        memcpy(&spec->ipAddress, bytes + 24, 4);
+    if (sHasAddress(specifier->type)) {
+        memcpy(&specifier->ipAddress, bytes + 24, 4);
     } else {
-        spec->usbId = sGet32(bytes + 24);
+        specifier->usbId = sGet32(bytes + 24);
     }
-    if (spec->type == LINKTYPE_SERIAL) {
-        memcpy(spec->portName, bytes + 28, aLINKSPEC_PORTNAME_SIZE);
-        spec->portName[aLINKSPEC_PORTNAME_SIZE - 1] = '\0';  // a path from the wire always ends
+    if (specifier->type == LINKTYPE_SERIAL) {
+        memcpy(specifier->portName, bytes + 28, aLINKSPEC_PORTNAME_SIZE);
+        specifier->portName[aLINKSPEC_PORTNAME_SIZE - 1] = '\0';  // a path from the wire always ends
     } else {
-        memcpy(spec->portName, bytes + 28, aLINKSPEC_PORTNAME_SIZE);
-        spec->ipPort = sGet32(bytes + 28);
+        memcpy(specifier->portName, bytes + 28, aLINKSPEC_PORTNAME_SIZE);
+        specifier->ipPort = sGet32(bytes + 28);
     }
 }

@@ -53,9 +53,9 @@ bool isNEBRA(uint32_t type);
 
 /* A zero-filled specifier of the type; none when memory runs out. */
 linkSpec* aLinkSpec_Create(uint32_t type);
-linkSpec* aLinkSpec_Copy(const linkSpec* spec);
+linkSpec* aLinkSpec_Copy(const linkSpec* specifier);
 /* aErrParam when the specifier is already none. */
-aErr aLinkSpec_Destroy(linkSpec** spec);
+aErr aLinkSpec_Destroy(linkSpec** specifier);
 
-void aLinkSpec_ToBytes(const linkSpec* spec, uint8_t bytes[aLINKSPEC_SIZE]);
-void aLinkSpec_FromBytes(const uint8_t bytes[aLINKSPEC_SIZE], linkSpec* spec);
+void aLinkSpec_ToBytes(const linkSpec* specifier, uint8_t bytes[aLINKSPEC_SIZE]);
+void aLinkSpec_FromBytes(const uint8_t bytes[aLINKSPEC_SIZE], linkSpec* specifier);

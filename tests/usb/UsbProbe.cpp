@@ -14,8 +14,8 @@
 
 namespace {
 
-bool Print(const linkSpec* spec, bool* accepted, void*) {
-    printf("found %08X model %u\n", spec->serialNumber, spec->model);
+bool Print(const linkSpec* specifier, bool* accepted, void*) {
+    printf("found %08X model %u\n", specifier->serialNumber, specifier->model);
     *accepted = true;
     return true;
 }

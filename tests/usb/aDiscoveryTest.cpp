@@ -19,19 +19,19 @@ namespace {
 using namespace emulator;
 
 TEST(LinkSpec, CreateCopyDestroy) {
-    linkSpec* spec = aLinkSpec_Create(LINKTYPE_USB);
-    ASSERT_NE(spec, nullptr);
-    EXPECT_EQ(spec->type, LINKTYPE_USB);
-    EXPECT_EQ(spec->serialNumber, 0u);
-    EXPECT_EQ(spec->portName[99], 0);
-    spec->serialNumber = 0x1ABCD;
-    linkSpec* copy = aLinkSpec_Copy(spec);
+    linkSpec* specifier = aLinkSpec_Create(LINKTYPE_USB);
+    ASSERT_NE(specifier, nullptr);
+    EXPECT_EQ(specifier->type, LINKTYPE_USB);
+    EXPECT_EQ(specifier->serialNumber, 0u);
+    EXPECT_EQ(specifier->portName[99], 0);
+    specifier->serialNumber = 0x1ABCD;
+    linkSpec* copy = aLinkSpec_Copy(specifier);
     ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, spec);
-    EXPECT_EQ(memcmp(copy, spec, sizeof(linkSpec)), 0);
-    EXPECT_EQ(aLinkSpec_Destroy(&spec), aErrNone);
-    EXPECT_EQ(spec, nullptr);
-    EXPECT_EQ(aLinkSpec_Destroy(&spec), aErrParam);
+    EXPECT_NE(copy, specifier);
+    EXPECT_EQ(memcmp(copy, specifier, sizeof(linkSpec)), 0);
+    EXPECT_EQ(aLinkSpec_Destroy(&specifier), aErrNone);
+    EXPECT_EQ(specifier, nullptr);
+    EXPECT_EQ(aLinkSpec_Destroy(&specifier), aErrParam);
     EXPECT_EQ(aLinkSpec_Destroy(nullptr), aErrParam);
     EXPECT_EQ(aLinkSpec_Copy(nullptr), nullptr);
     aLinkSpec_Destroy(&copy);
@@ -78,11 +78,11 @@ struct Found {
     int stopAfter = 0;    // 0: never stop
 };
 
-bool Collect(const linkSpec* spec, bool* accepted, void* context) {
+bool Collect(const linkSpec* specifier, bool* accepted, void* context) {
     auto* found = static_cast<Found*>(context);
     EXPECT_FALSE(*accepted);
     found->calls++;
-    found->specs.push_back(*spec);
+    found->specs.push_back(*specifier);
     *accepted = found->calls % found->acceptEvery == 0;
     return found->stopAfter == 0 || found->calls < found->stopAfter;
 }
@@ -149,26 +149,26 @@ TEST(UsbDiscovery, CountsAcceptedCallsAndStopsWhenAsked) {
 TEST(UsbDiscovery, FindsAModuleBySerialNumberOrTheFirstOne) {
     EmulatedUsb usb({Shaped(0x10000001, 0x24FF, 0x0013, "00000000"), UsbDevice(0x10000002, 5)});
     ASSERT_TRUE(usb.ok()) << usb.error();
-    linkSpec* spec = aDiscovery_FindModule(LINKTYPE_USB, 0x10000002, 0);
-    ASSERT_NE(spec, nullptr);
-    EXPECT_EQ(spec->serialNumber, 0x10000002u);
-    EXPECT_EQ(spec->model, 5u);
-    aLinkSpec_Destroy(&spec);
+    linkSpec* specifier = aDiscovery_FindModule(LINKTYPE_USB, 0x10000002, 0);
+    ASSERT_NE(specifier, nullptr);
+    EXPECT_EQ(specifier->serialNumber, 0x10000002u);
+    EXPECT_EQ(specifier->model, 5u);
+    aLinkSpec_Destroy(&specifier);
     EXPECT_EQ(aDiscovery_FindModule(LINKTYPE_USB, 0x10000003, 0), nullptr);
     EXPECT_EQ(aDiscovery_FindModule(LINKTYPE_TCPIP, 0x10000002, 0), nullptr);
     // The device whose serial string reads zero is passed over.
-    spec = aDiscovery_FindFirstModule(LINKTYPE_USB, 0);
-    ASSERT_NE(spec, nullptr);
-    EXPECT_EQ(spec->serialNumber, 0x10000002u);
-    aLinkSpec_Destroy(&spec);
+    specifier = aDiscovery_FindFirstModule(LINKTYPE_USB, 0);
+    ASSERT_NE(specifier, nullptr);
+    EXPECT_EQ(specifier->serialNumber, 0x10000002u);
+    aLinkSpec_Destroy(&specifier);
 }
 
 TEST(UsbDiscovery, FindsADeviceAgainAfterTheContextEnds) {
     EmulatedUsb usb({UsbDevice(0x10000001)});
     ASSERT_TRUE(usb.ok()) << usb.error();
-    linkSpec* spec = aDiscovery_FindModule(LINKTYPE_USB, 0x10000001, 0);
-    ASSERT_NE(spec, nullptr);
-    aLinkSpec_Destroy(&spec);
+    linkSpec* specifier = aDiscovery_FindModule(LINKTYPE_USB, 0x10000001, 0);
+    ASSERT_NE(specifier, nullptr);
+    aLinkSpec_Destroy(&specifier);
 
     // The device restarts while no context is alive: a new context sees it anew.
     Quillcore_libusb_exit();
@@ -176,9 +176,9 @@ TEST(UsbDiscovery, FindsADeviceAgainAfterTheContextEnds) {
     ASSERT_TRUE(usb.replug(0)) << usb.error();
     EXPECT_NE(usb.usb(0).deviceNumber(), before);
     Quillcore_libusb_exit();
-    spec = aDiscovery_FindModule(LINKTYPE_USB, 0x10000001, 0);
-    ASSERT_NE(spec, nullptr);
-    aLinkSpec_Destroy(&spec);
+    specifier = aDiscovery_FindModule(LINKTYPE_USB, 0x10000001, 0);
+    ASSERT_NE(specifier, nullptr);
+    aLinkSpec_Destroy(&specifier);
 
     // Gone while the context lives: the hot-plug removal takes it off the list.
     usb.usb(0).unplug();

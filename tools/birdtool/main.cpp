@@ -123,13 +123,13 @@ std::vector<uint8_t> _source(const std::string& source) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void _add_image(BirdWriter& writer, uint8_t type, const std::string& spec) {
-    size_t at = spec.rfind('@');
-    if (at == std::string::npos) _usage_error("an image is SOURCE@ADDR[:FLAGS]: " + spec);
-    std::vector<std::string> where = _split(spec.substr(at + 1), ':', 2);
+void _add_image(BirdWriter& writer, uint8_t type, const std::string& argument) {
+    size_t at = argument.rfind('@');
+    if (at == std::string::npos) _usage_error("an image is SOURCE@ADDR[:FLAGS]: " + argument);
+    std::vector<std::string> where = _split(argument.substr(at + 1), ':', 2);
     uint8_t flags = where.size() > 1 ? static_cast<uint8_t>(_u32(where[1], "flags")) : 0;
     if (flags > 7) _usage_error("flags are 0 to 7");
-    writer.AddImage(type, flags, _u32(where[0], "address"), _source(spec.substr(0, at)));
+    writer.AddImage(type, flags, _u32(where[0], "address"), _source(argument.substr(0, at)));
 }
 
 bool _write_body(const BirdWriter& writer, const std::string& path) {
