@@ -1,6 +1,7 @@
 #include "firmware/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 namespace {
+
+/* Bytes written before their write-back is started: a multiple of the page
+ * size, so the write-back never takes a page that is still being filled. */
+constexpr size_t kWritebackSpan = 1 << 20;
 
 std::string _directory_of(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -28,7 +34,7 @@ int _create_temporary(const std::string& directory, std::string& name) {
         snprintf(leaf, sizeof(leaf), ".qc-tmp-%d-%u-%08x", static_cast<int>(getpid()), counter++,
                  static_cast<unsigned>(random()));
         name = directory + "/" + leaf;
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // read too: View maps it
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -57,35 +63,121 @@ void _sync_directory(const std::string& directory) {
 
 }  // namespace
 
+AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
+    fd_ = _create_temporary(_directory_of(path_), temporary_);
+    if (fd_ < 0) {
+        Fail(aErrNotFound);
+        temporary_.clear();
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    Abort();
+    Unmap();
+}
+
+AtomicFileWriter::AtomicFileWriter(AtomicFileWriter&& other) noexcept
+    : path_(std::move(other.path_)),
+      temporary_(std::exchange(other.temporary_, std::string())),
+      fd_(std::exchange(other.fd_, -1)),
+      error_(other.error_),
+      systemError_(other.systemError_),
+      finished_(std::exchange(other.finished_, true)),
+      written_(other.written_),
+      queued_(other.queued_),
+      view_(std::exchange(other.view_, nullptr)),
+      viewLength_(std::exchange(other.viewLength_, 0)) {}
+
+AtomicFileWriter& AtomicFileWriter::operator=(AtomicFileWriter&& other) noexcept {
+    if (this != &other) {
+        Abort();
+        Unmap();
+        path_ = std::move(other.path_);
+        temporary_ = std::exchange(other.temporary_, std::string());
+        fd_ = std::exchange(other.fd_, -1);
+        error_ = other.error_;
+        systemError_ = other.systemError_;
+        finished_ = std::exchange(other.finished_, true);
+        written_ = other.written_;
+        queued_ = other.queued_;
+        view_ = std::exchange(other.view_, nullptr);
+        viewLength_ = std::exchange(other.viewLength_, 0);
+    }
+    return *this;
+}
+
+aErr AtomicFileWriter::Fail(aErr error) {
+    error_ = error;
+    systemError_ = errno;
+    return error;
+}
+
+void AtomicFileWriter::Discard() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+aErr AtomicFileWriter::Append(const void* data, size_t length) {
+    if (finished_) return aErrMode;
+    if (error_ != aErrNone) return error_;
+    if (!_write_all(fd_, static_cast<const unsigned char*>(data), length)) return Fail(aErrIO);
+    // Start writing back what has piled up, so the sync in Commit finds little left to do.
+    written_ += length;
+    if (written_ - queued_ >= kWritebackSpan) {
+        const size_t whole = (written_ - queued_) / kWritebackSpan * kWritebackSpan;
+        sync_file_range(fd_, static_cast<off_t>(queued_), static_cast<off_t>(whole), SYNC_FILE_RANGE_WRITE);
+        queued_ += whole;
+    }
+    return aErrNone;
+}
+
+aErr AtomicFileWriter::Commit(const AtomicFileCommit& commit) {
+    if (finished_) return aErrMode;
+    finished_ = true;
+    if (error_ == aErrNone && fsync(fd_) != 0) Fail(aErrIO);
+    if (fd_ >= 0 && close(std::exchange(fd_, -1)) != 0 && error_ == aErrNone) Fail(aErrIO);
+    if (error_ == aErrNone && commit && !commit()) error_ = aErrCancel;
+    if (error_ == aErrNone && rename(temporary_.c_str(), path_.c_str()) != 0) Fail(aErrIO);
+    if (error_ != aErrNone) {
+        Discard();
+        return error_;
+    }
+    temporary_.clear();
+    _sync_directory(_directory_of(path_));
+    return aErrNone;
+}
+
+void AtomicFileWriter::Abort() {
+    if (finished_) return;
+    finished_ = true;
+    Discard();
+    if (error_ == aErrNone) error_ = aErrCancel;
+}
+
+std::span<const uint8_t> AtomicFileWriter::View() {
+    if (view_ && viewLength_ == written_) return {static_cast<const uint8_t*>(view_), viewLength_};
+    Unmap();
+    if (fd_ < 0 || written_ == 0) return {};
+    void* view = mmap(nullptr, written_, PROT_READ, MAP_SHARED, fd_, 0);
+    if (view == MAP_FAILED) return {};
+    view_ = view;
+    viewLength_ = written_;
+    return {static_cast<const uint8_t*>(view_), viewLength_};
+}
+
+void AtomicFileWriter::Unmap() {
+    if (view_) munmap(view_, viewLength_);
+    view_ = nullptr;
+    viewLength_ = 0;
+}
+
 aErr AtomicFile_Write(const std::string& path, const void* data, size_t length, int* systemError,
                       const AtomicFileCommit& commit) {
-    if (systemError) *systemError = 0;
-    const std::string directory = _directory_of(path);
-    std::string temporary;
-    int fd = _create_temporary(directory, temporary);
-    if (fd < 0) {
-        if (systemError) *systemError = errno;
-        return aErrNotFound;
-    }
-    bool ok = _write_all(fd, static_cast<const unsigned char*>(data), length) && fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && commit && !commit()) {
-        unlink(temporary.c_str());
-        return aErrCancel;
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(temporary.c_str());
-        if (systemError) *systemError = error;
-        return aErrIO;
-    }
-    _sync_directory(directory);
-    return aErrNone;
+    AtomicFileWriter writer(path);
+    writer.Append(data, length);
+    const aErr err = writer.Commit(commit);
+    if (systemError) *systemError = writer.SystemError();
+    return err;
 }

@@ -130,6 +130,10 @@ aErr UpdaterStoreItem::WriteFile(const std::string& fileName, const uint8_t* dat
                             nullptr, commit);
 }
 
+AtomicFileWriter UpdaterStoreItem::FileWriter(const std::string& fileName) const {
+    return AtomicFileWriter(BuildPath(base_.c_str(), name_.c_str(), fileName.c_str(), nullptr));
+}
+
 bool UpdaterStoreItem::FileExists(const std::string& fileName) const {
     return _find_entry(Path(), fileName, nullptr);
 }

@@ -44,6 +44,9 @@ public:
      * aErrCancel when commit (asked before the replacement) said no. */
     aErr WriteFile(const std::string& fileName, const uint8_t* data, size_t length,
                    const AtomicFileCommit& commit = nullptr) const;
+    /* A writer that replaces base/name/fileName as a whole when committed,
+     * for bytes that arrive piece by piece. */
+    AtomicFileWriter FileWriter(const std::string& fileName) const;
     bool FileExists(const std::string& fileName) const;
 
     const std::string& BasePath() const { return base_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "common/Log.h"
@@ -155,5 +156,38 @@ bool ServerAnswer::GetDeviceJWT(std::string_view body, const std::string& reques
     // The token is printed as is: keep control characters off the terminal.
     if (!_printable(line)) return false;
     jwt.assign(line);
+    return true;
+}
+
+BuildAnswer::BuildAnswer(UpdateServerRequest::BuildSink& sink)
+    : sink_(sink), decoder_([&sink](const uint8_t* bytes, size_t length) { sink.Bytes(bytes, length); }) {}
+
+void BuildAnswer::Expect(uint64_t length) {
+    // Line 2 is at most the whole body; four characters give three bytes.
+    const uint64_t most = length / 4 * 3;
+    sink_.Expect(static_cast<size_t>(std::min<uint64_t>(most, SIZE_MAX)));
+}
+
+void BuildAnswer::Take(const char* data, size_t length) {
+    std::string_view piece(data, length);
+    while (!piece.empty() && part_ != Part::Rest) {
+        const size_t end = piece.find('\n');
+        const std::string_view line = piece.substr(0, end);
+        if (part_ == Part::First) {
+            head_.append(line.substr(0, 2 - std::min<size_t>(head_.size(), 2)));
+        } else {
+            decoder_.Feed(line.data(), line.size());
+        }
+        if (end == std::string_view::npos) break;
+        part_ = part_ == Part::First ? Part::Text : Part::Rest;
+        piece.remove_prefix(end + 1);
+    }
+}
+
+bool BuildAnswer::Finish(const std::string& request, UpdateServerRequest::BuildText& text) {
+    if (!ServerAnswer::Accepted("GetBuild", {head_}, request)) return false;
+    text.length = decoder_.TextLength();
+    text.valid = decoder_.Finish();
+    text.bytes = decoder_.DecodedLength();
     return true;
 }

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/Base64Decoder.h"
+#include "server/HTTPRequest.h"
 #include "server/UpdateServerRequest.h"
 
 class ServerAnswer {
@@ -35,4 +37,28 @@ public:
     static bool GetRecoveryInfo(std::string_view body, const std::string& request, uint32_t& serial,
                                 uint32_t& build);
     static bool GetDeviceJWT(std::string_view body, const std::string& request, std::string& jwt);
+};
+
+/* The GetBuild answer taken piece by piece as it arrives: the first line is
+ * held until it ends, line 2 is decoded on the way into the sink, what
+ * follows is ignored. However the body is cut, the outcome is the one that
+ * ServerAnswer::GetBuild followed by base64_decode gives for the whole body. */
+class BuildAnswer : public HTTPBodySink {
+public:
+    explicit BuildAnswer(UpdateServerRequest::BuildSink& sink);
+
+    void Expect(uint64_t length) override;
+    void Take(const char* data, size_t length) override;
+
+    /* After the last piece: the "ok" check as GetBuild makes it (with its log
+     * line), then what line 2 turned out to be. */
+    bool Finish(const std::string& request, UpdateServerRequest::BuildText& text);
+
+private:
+    enum class Part { First, Text, Rest };
+
+    UpdateServerRequest::BuildSink& sink_;
+    Base64Decoder decoder_;
+    Part part_ = Part::First;
+    std::string head_;  // the first line's first two characters: all the check needs
 };

@@ -25,10 +25,11 @@ std::string _hex8(uint32_t value) {
 /* Sends the request; a transport error or a status other than 200 is logged
  * under the operation's name and gives nothing. */
 std::optional<HTTPResponse> _get(const char* operation, const std::string& url,
-                                 const HTTPRequest::Parameters& parameters) {
+                                 const HTTPRequest::Parameters& parameters, HTTPBodySink* sink = nullptr) {
     try {
+        const std::string& base = url.empty() ? UpdateServerRequest::default_url : url;
         HTTPResponse response =
-            HTTPRequest::GET(url.empty() ? UpdateServerRequest::default_url : url, parameters);
+            sink ? HTTPRequest::GET(base, parameters, *sink) : HTTPRequest::GET(base, parameters);
         if (response.get_status() == 200) return response;
         const int status = static_cast<int>(response.get_status());
         if (std::string_view(operation) == "ping") {
@@ -57,15 +58,33 @@ bool UpdateServerRequest::QueryBuild(uint32_t serial, std::string& build, std::s
            ServerAnswer::QueryBuild(response->get_response(), response->get_request(), build, firmware);
 }
 
+namespace {
+
+HTTPRequest::Parameters _buildQuery(uint32_t serial, const std::string& firmware, const std::string& build,
+                                    bool noCalibration) {
+    return {{"bld", build},
+            {"fw", firmware},
+            {"no_cal", noCalibration ? "true" : "false"},
+            {"op", "bird"},
+            {"sn", _hex8(serial)}};
+}
+
+}  // namespace
+
 bool UpdateServerRequest::GetBuild(uint32_t serial, const std::string& firmware, const std::string& build,
                                    std::string& base64, const std::string& url, bool noCalibration) {
-    std::optional<HTTPResponse> response = _get("GetBuild", url,
-                                                {{"bld", build},
-                                                 {"fw", firmware},
-                                                 {"no_cal", noCalibration ? "true" : "false"},
-                                                 {"op", "bird"},
-                                                 {"sn", _hex8(serial)}});
+    std::optional<HTTPResponse> response =
+        _get("GetBuild", url, _buildQuery(serial, firmware, build, noCalibration));
     return response && ServerAnswer::GetBuild(response->get_response(), response->get_request(), base64);
+}
+
+bool UpdateServerRequest::GetBuild(uint32_t serial, const std::string& firmware, const std::string& build,
+                                   BuildSink& sink, BuildText& text, const std::string& url,
+                                   bool noCalibration) {
+    BuildAnswer answer(sink);
+    std::optional<HTTPResponse> response =
+        _get("GetBuild", url, _buildQuery(serial, firmware, build, noCalibration), &answer);
+    return response && answer.Finish(response->get_request(), text);
 }
 
 bool UpdateServerRequest::GetBuildList(uint32_t serial, BuildList& builds, const std::string& url) {

@@ -36,6 +36,26 @@ public:
     using BuildPair = std::pair<std::string, std::string>;
     using Fingerprint = std::array<uint32_t, 4>;
 
+    /* Takes the bytes of a build decoded as they arrive (see the streaming
+     * GetBuild). */
+    class BuildSink {
+    public:
+        virtual ~BuildSink() = default;
+        /* Once, before any bytes, when the answer's length is known: the build
+         * has at most this many bytes. */
+        virtual void Expect(size_t mostBytes) { (void)mostBytes; }
+        /* The next decoded bytes. An exception stops the download, which then
+         * fails like a transport error. */
+        virtual void Bytes(const uint8_t* data, size_t length) = 0;
+    };
+
+    /* What a streaming GetBuild made of line 2. */
+    struct BuildText {
+        size_t length = 0;   // characters of line 2
+        bool valid = false;  // line 2 was well-formed Base64, so the sink got all of its bytes
+        size_t bytes = 0;    // bytes handed to the sink
+    };
+
     static bool ping(const std::string& url = "");
     static bool QueryBuild(uint32_t serial, std::string& build, std::string& firmware,
                            const std::string& url = "");
@@ -43,6 +63,14 @@ public:
      * sent, so a CR the server left there makes decoding fail). */
     static bool GetBuild(uint32_t serial, const std::string& firmware, const std::string& build,
                          std::string& base64, const std::string& url = "", bool noCalibration = false);
+    /* GetBuild for builds too large to hold twice: line 2 is decoded while it
+     * arrives and its bytes go to sink, with the same request, the same "ok"
+     * check and the same log lines. True as GetBuild is; text then tells
+     * whether the bytes are the whole build. On false, or when text is not
+     * valid, whatever the sink got must be thrown away. */
+    static bool GetBuild(uint32_t serial, const std::string& firmware, const std::string& build,
+                         BuildSink& sink, BuildText& text, const std::string& url = "",
+                         bool noCalibration = false);
     /* The map is cleared before the request. */
     static bool GetBuildList(uint32_t serial, BuildList& builds, const std::string& url = "");
     static bool GetRecoveryInfo(const Fingerprint& fingerprint, uint32_t& serial, uint32_t& build,

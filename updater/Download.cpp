@@ -1,13 +1,18 @@
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <future>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/Log.h"
+#include "common/aMemory.h"
+#include "firmware/AtomicFile.h"
 #include "firmware/BirdFile.h"
 #include "firmware/UpdaterStore.h"
 #include "server/UpdateServerRequest.h"
@@ -18,8 +23,13 @@ namespace {
 constexpr int kInfo = UpdaterDisplayInterface::INFO;
 constexpr int kError = UpdaterDisplayInterface::ERROR;
 constexpr auto kSpinnerPeriod = std::chrono::milliseconds(100);
-/* A firmware text is tens of megabytes; two cores decode it in about half the time. */
-constexpr unsigned kDecodeThreads = 2;
+/* Decoded bytes go to the file in spans of this size, a whole number of
+ * pages, rather than one system call per received piece. */
+constexpr size_t kWriteSpan = 1 << 20;
+/* When a download has to be kept in memory: the most set aside ahead,
+ * whatever the server announces, and the least room made when it grows. */
+constexpr size_t kMostReserved = 192 << 20;
+constexpr size_t kLeastGrowth = 1 << 20;
 
 /* Optional blanks, then digits; what follows is ignored. False for a text
  * without leading digits or a number beyond 32 bits (it would name another
@@ -50,6 +60,73 @@ uint32_t sBuildNumber(const std::string& text) {
 
 }  // namespace
 
+/* A build on its way from the server into the store. The decoded bytes go
+ * to the store's temporary file in spans as they arrive, and the load check
+ * reads them back through a mapping of that file: they are never held twice,
+ * and little is left to do when the transfer ends. Only when the file cannot
+ * be written are they kept in memory, so that the check, and with it the
+ * message shown, is the same as for any other download. */
+class BuildDownload : public UpdateServerRequest::BuildSink {
+public:
+    explicit BuildDownload(AtomicFileWriter file) : file_(std::move(file)) {
+        inMemory_ = file_.Error() != aErrNone;
+    }
+
+    void Expect(size_t mostBytes) override {
+        expected_ = std::min(mostBytes, kMostReserved);
+        if (inMemory_) Reserve(expected_);
+    }
+
+    void Bytes(const uint8_t* data, size_t length) override {
+        if (inMemory_) return Keep(data, length);
+        if (span_.capacity() < kWriteSpan) span_.reserve(kWriteSpan);
+        span_.insert(span_.end(), data, data + length);
+        if (span_.size() >= kWriteSpan) WriteSpan();
+    }
+
+    /* The whole build, once the download has ended. */
+    std::span<const uint8_t> Finish() {
+        if (!inMemory_ && !span_.empty()) WriteSpan();
+        if (inMemory_) return kept_;
+        return file_.View();
+    }
+
+    AtomicFileWriter& File() { return file_; }
+
+    UpdateServerRequest::BuildText text;  // what line 2 turned out to be, once the download succeeded
+
+private:
+    void WriteSpan() {
+        if (file_.Append(span_.data(), span_.size()) != aErrNone) {
+            // From now on in memory, starting with what the file already holds.
+            inMemory_ = true;
+            const std::span<const uint8_t> written = file_.View();
+            Reserve(std::max(expected_, written.size() + span_.size()));
+            Keep(written.data(), written.size());
+            Keep(span_.data(), span_.size());
+        }
+        span_.clear();
+    }
+
+    void Keep(const uint8_t* data, size_t length) {
+        if (kept_.capacity() - kept_.size() < length)
+            Reserve(std::max({kept_.capacity() * 2, kept_.size() + length, kLeastGrowth}));
+        kept_.insert(kept_.end(), data, data + length);
+    }
+
+    void Reserve(size_t capacity) {
+        if (capacity <= kept_.capacity()) return;
+        kept_.reserve(capacity);
+        aMemory_AdviseHugePages(kept_.data(), kept_.capacity());
+    }
+
+    AtomicFileWriter file_;      // removes its temporary file unless committed
+    std::vector<uint8_t> span_;  // decoded bytes not yet written
+    bool inMemory_ = false;      // the file failed: the bytes are kept instead
+    std::vector<uint8_t> kept_;
+    size_t expected_ = 0;
+};
+
 bool _valid_build(uint32_t serial, uint32_t build, const std::string& url) {
     UpdateServerRequest::BuildList builds;
     if (!UpdateServerRequest::GetBuildList(serial, builds, url)) return false;
@@ -59,15 +136,16 @@ bool _valid_build(uint32_t serial, uint32_t build, const std::string& url) {
     return false;
 }
 
-/* Runs GetBuild on a worker thread while the spinner turns; the worker is
- * always joined before its text is read. */
+/* Runs the streaming GetBuild on a worker thread while the spinner turns;
+ * the worker is always joined before the download is looked at. */
 bool Updater::FetchBuild(uint32_t serial, const std::string& firmware, uint32_t build, bool noCalibration,
-                         std::string& base64) {
+                         BuildDownload& download) {
     std::promise<bool> done;
     std::future<bool> result = done.get_future();
     std::thread worker(
-        [&done, &base64, serial, firmware, text = std::to_string(build), url = serverUrl_, noCalibration] {
-            done.set_value(UpdateServerRequest::GetBuild(serial, firmware, text, base64, url, noCalibration));
+        [&done, &download, serial, firmware, text = std::to_string(build), url = serverUrl_, noCalibration] {
+            done.set_value(UpdateServerRequest::GetBuild(serial, firmware, text, download, download.text, url,
+                                                         noCalibration));
         });
     display_.update_spinner(true, "Downloading");
     while (result.wait_for(kSpinnerPeriod) != std::future_status::ready)
@@ -78,25 +156,22 @@ bool Updater::FetchBuild(uint32_t serial, const std::string& firmware, uint32_t 
     return ok;
 }
 
-/* Checks the downloaded bytes and stores them; false after showing why. The
- * check (a full load) runs while the bytes are written; they replace the
- * stored file only when it passed. */
-bool Updater::StoreBuild(UpdaterStoreItem& device, uint32_t build, std::string&& base64) {
-    size_t length = 0;
-    std::unique_ptr<uint8_t[]> bytes =
-        UpdateServerRequest::base64_decode(base64.data(), base64.size(), length, kDecodeThreads);
-    std::string().swap(base64);  // the text is not needed any more
-    if (!bytes || length == 0 || !BirdFile::VerifyData(bytes.get(), length)) {
+/* Puts a downloaded build in place; false after showing why. The check (a
+ * full load) runs while the file is synced; the file replaces the stored one
+ * only when it passed. */
+bool Updater::StoreBuild(BuildDownload& download, UpdaterStoreItem& device, uint32_t build) {
+    const std::span<const uint8_t> bytes =
+        download.text.valid ? download.Finish() : std::span<const uint8_t>();
+    if (!BirdFile::VerifyData(bytes.data(), bytes.size())) {
         display_.message(kError, "Failed to retrieve a valid BIRD file");
         return false;
     }
-    std::future<bool> loads = std::async(std::launch::async, [&bytes, length] {
+    std::future<bool> loads = std::async(std::launch::async, [bytes] {
         BirdFile check;
-        return check.LoadFromMemory(bytes.get(), length, "download");
+        return check.LoadFromMemory(bytes.data(), bytes.size(), "download");
     });
-    const std::string name = std::to_string(build) + ".bird";
     bool asked = false, valid = false;
-    aErr err = device.WriteFile(name, bytes.get(), length, [&] {
+    aErr err = download.File().Commit([&] {
         asked = true;
         return valid = loads.get();
     });
@@ -110,7 +185,7 @@ bool Updater::StoreBuild(UpdaterStoreItem& device, uint32_t build, std::string&&
         return false;
     }
     KeyValueStore& attributes = device.Attributes();
-    attributes.Add("LATEST_DOWNLOAD", name);
+    attributes.Add("LATEST_DOWNLOAD", std::to_string(build) + ".bird");
     attributes.Add("LAST_DOWNLOAD_DATE", KeyValueStore::TimeStamp());
     attributes.Save();
     return true;
@@ -165,14 +240,14 @@ uint32_t Updater::Download_Firmware(uint32_t serial, const std::string& buildTex
         }
         display_.message(kInfo, "Build %u is valid", build);
     }
-    std::string base64;
-    if (!FetchBuild(serial, firmware, build, noCalibration, base64))
-        display_.message(kError, "Download failed");
-    if (base64.empty()) {
+    BuildDownload download(device.FileWriter(std::to_string(build) + ".bird"));
+    const bool fetched = FetchBuild(serial, firmware, build, noCalibration, download);
+    if (!fetched) display_.message(kError, "Download failed");
+    if (!fetched || download.text.length == 0) {
         display_.message(kError, "Failed to retrieve a valid BIRD file");
         return 0;
     }
-    return StoreBuild(device, build, std::move(base64)) ? build : 0;
+    return StoreBuild(download, device, build) ? build : 0;
 }
 
 BuildList Updater::Get_BuildList(uint32_t serial) {

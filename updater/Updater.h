@@ -14,6 +14,7 @@
 #include "updater/Fingerprint.h"
 
 struct DeviceInfo;
+class BuildDownload;
 class UpdaterStoreItem;
 
 /* Build number text to version text. */
@@ -45,8 +46,8 @@ public:
 
 private:
     bool FetchBuild(uint32_t serial, const std::string& firmware, uint32_t build, bool noCalibration,
-                    std::string& base64);
-    bool StoreBuild(UpdaterStoreItem& device, uint32_t build, std::string&& base64);
+                    BuildDownload& download);
+    bool StoreBuild(BuildDownload& download, UpdaterStoreItem& device, uint32_t build);
 
     /* Shows that an operation's capability has not been built yet. */
     void NotAvailable(const char* operation);

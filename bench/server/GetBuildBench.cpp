@@ -1,5 +1,6 @@
 // GetBuild plus Base64 decoding of one build from a running mirror, the
-// in-process share of a firmware download. The mirror and the build come from
+// in-process share of a firmware download: whole (the body kept, then
+// decoded) and streamed (decoded while it arrives). The mirror and the build come from
 // the environment (bench/server/download.sh sets them):
 //   QC_BENCH_URL, QC_BENCH_SERIAL (hex), QC_BENCH_BUILD, QC_BENCH_FIRMWARE
 #include <benchmark/benchmark.h>
@@ -50,7 +51,42 @@ void BM_GetBuildDecode(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * textSize));
 }
 
+/* Counts the decoded bytes and keeps none, like a sink that writes them on. */
+class CountedBuild : public UpdateServerRequest::BuildSink {
+public:
+    void Bytes(const uint8_t* data, size_t length) override {
+        benchmark::DoNotOptimize(data);
+        count += length;
+    }
+    size_t count = 0;
+};
+
+void BM_GetBuildStream(benchmark::State& state) {
+    const std::string url = Env("QC_BENCH_URL", "");
+    const uint32_t serial =
+        static_cast<uint32_t>(strtoul(Env("QC_BENCH_SERIAL", "0000ABCD").c_str(), nullptr, 16));
+    const std::string build = Env("QC_BENCH_BUILD", "1000");
+    const std::string firmware = Env("QC_BENCH_FIRMWARE", "quillcore");
+    if (url.empty()) {
+        state.SkipWithError("QC_BENCH_URL is not set");
+        return;
+    }
+    size_t textSize = 0;
+    for (auto _ : state) {
+        CountedBuild sink;
+        UpdateServerRequest::BuildText text;
+        if (!UpdateServerRequest::GetBuild(serial, firmware, build, sink, text, url) || !text.valid) {
+            state.SkipWithError("GetBuild failed");
+            return;
+        }
+        textSize = text.length;
+    }
+    state.counters["base64_MiB"] = static_cast<double>(textSize) / (1 << 20);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * textSize));
+}
+
 }  // namespace
 
 BENCHMARK(BM_GetBuildDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GetBuildStream)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

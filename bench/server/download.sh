@@ -2,8 +2,8 @@
 # Download of a build whose Base64 text is 24 MiB from the update mirror on
 # loopback. Baseline: curl fetching the same request the client sends. Then:
 #   - the client's GetBuild + Base64 decoding: once per process (wall time and
-#     peak RSS comparable with curl's), then repeated in process
-#     (bench_server_getbuild);
+#     peak RSS comparable with curl's), then repeated in process, whole and
+#     streamed (bench_server_getbuild);
 #   - `updater -G` as a whole process, when QC_BENCH_UPDATER=1 (the hook for
 #     the command line's download, once -G is wired).
 # Targets: -G wall time <= 1.5 x curl's; its peak RSS <= 3 x the Base64 size.
@@ -75,7 +75,8 @@ labels="curl getbuild-1x"
 # The commands take turns, so that a slow spell of the machine hits all of them alike.
 for _ in $(seq "$runs"); do
   once curl curl -s -o /dev/null "$url"
-  once getbuild-1x "$build/bench/bench_server_getbuild" --benchmark_min_time=0.000001
+  once getbuild-1x "$build/bench/bench_server_getbuild" --benchmark_filter=BM_GetBuildDecode \
+    --benchmark_min_time=0.000001
   if [ "${QC_BENCH_UPDATER:-0}" = 1 ]; then
     # The whole command line: ping, build query, validation against the build
     # list, download, decode, check and store (synced to disk).

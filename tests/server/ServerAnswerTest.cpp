@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "common/Log.h"
 #include "server/HTTPRequest.h"
@@ -117,6 +119,124 @@ TEST(ServerAnswer, GetBuildHandsOverLineTwoAsSent) {
         EXPECT_EQ(ServerAnswer::GetBuild(body, kUrl, text), c.ok) << c.body;
         EXPECT_EQ(text, c.text) << c.body;
     }
+}
+
+namespace {
+
+/* Collects what a streamed build hands on. */
+class CollectedBuild : public UpdateServerRequest::BuildSink {
+public:
+    void Expect(size_t mostBytes) override { expected = mostBytes; }
+    void Bytes(const uint8_t* data, size_t length) override {
+        bytes.append(reinterpret_cast<const char*>(data), length);
+    }
+    std::string bytes;
+    size_t expected = 0;
+};
+
+struct BuildOutcome {
+    bool accepted = false;
+    size_t textLength = 0;
+    bool valid = false;
+    std::string bytes;
+    bool operator==(const BuildOutcome& other) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const BuildOutcome& o) {
+    return out << (o.accepted ? "accepted, " : "refused, ") << o.textLength << " characters, "
+               << (o.valid ? "valid, " : "invalid, ") << o.bytes.size() << " bytes";
+}
+
+/* What GetBuild and base64_decode make of the whole body. */
+BuildOutcome Buffered(std::string body) {
+    BuildOutcome out;
+    std::string text;
+    out.accepted = ServerAnswer::GetBuild(body, kUrl, text);
+    if (!out.accepted) return out;
+    out.textLength = text.size();
+    size_t length = 0;
+    std::unique_ptr<uint8_t[]> bytes = UpdateServerRequest::base64_decode(text.data(), text.size(), length);
+    out.valid = bytes != nullptr;
+    if (bytes) out.bytes.assign(reinterpret_cast<char*>(bytes.get()), length);
+    return out;
+}
+
+/* What BuildAnswer makes of the body taken in pieces of the given sizes. */
+BuildOutcome Streamed(const std::string& body, const std::vector<size_t>& sizes) {
+    CollectedBuild sink;
+    BuildAnswer answer(sink);
+    size_t at = 0;
+    for (size_t i = 0; at < body.size(); ++i) {
+        const size_t size = std::min(sizes[std::min(i, sizes.size() - 1)], body.size() - at);
+        answer.Take(body.data() + at, size);
+        at += size;
+    }
+    BuildOutcome out;
+    UpdateServerRequest::BuildText text;
+    out.accepted = answer.Finish(kUrl, text);
+    if (!out.accepted) return out;
+    EXPECT_EQ(text.bytes, sink.bytes.size());
+    out.textLength = text.length;
+    out.valid = text.valid;
+    if (text.valid) out.bytes = sink.bytes;
+    return out;
+}
+
+}  // namespace
+
+TEST(BuildAnswer, AgreesWithTheBufferedAnswerWhereverTheBodyIsCut) {
+    const std::string bodies[] = {
+        "ok\nTWE=\n",
+        "ok\nTWE=",
+        "ok\nTWE=\r\n",
+        "ok\nAAAA\nBBBB\n",
+        "ok\n",
+        "ok",
+        "ok\n\n",
+        "okay\nTWFu\n",
+        "no\nTWE=\n",
+        "OK\nTWE=\n",
+        "",
+        "o",
+        "\nTWFu\n",
+        "ok\r\nTWFu\n",
+        "ok\nTW\n",
+        "ok\nTQ==TWFu\n",
+        "ok\nTWFuTWFuTWFuTWFuTWFuTWFuTWFuTWFuTWFuTWFu\nrest",
+        "ok\nTW*uTWFu\n",
+        "ok\nTWFu\nTW*u",
+    };
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(testing::PrintToString(body));
+        const BuildOutcome buffered = Buffered(body);
+        for (size_t size = 1; size <= 7; ++size)
+            EXPECT_EQ(Streamed(body, {size}), buffered) << "pieces of " << size;
+        for (size_t cut = 0; cut <= body.size(); ++cut)
+            EXPECT_EQ(Streamed(body, {cut, body.size()}), buffered) << "cut at " << cut;
+    }
+}
+
+TEST(BuildAnswer, RefusalIsLoggedAsGetBuildLogsIt) {
+    std::string buffered, streamed;
+    {
+        LogCapture log;
+        Buffered("no\nTWE=\n");
+        buffered = log.text();
+    }
+    {
+        LogCapture log;
+        Streamed("no\nTWE=\n", {1});
+        streamed = log.text();
+    }
+    EXPECT_EQ(streamed, "ServerCommClass: GetBuild failed [" + kUrl + "]\n");
+    EXPECT_EQ(streamed, buffered);
+}
+
+TEST(BuildAnswer, AnnouncedLengthBoundsTheBuild) {
+    CollectedBuild sink;
+    BuildAnswer answer(sink);
+    answer.Expect(11);  // "ok\nTWFu\n" and a little more
+    EXPECT_EQ(sink.expected, 6u);
 }
 
 TEST(ServerAnswer, GetBuildListSkipsShortLinesAndKeepsTheFirstVersion) {

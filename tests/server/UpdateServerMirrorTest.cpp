@@ -286,6 +286,160 @@ TEST(UpdateServerMirror, CutDownloadGivesTextThatDoesNotDecode) {
     EXPECT_EQ(UpdateServerRequest::base64_decode(text.data(), text.size(), length), nullptr);
 }
 
+namespace {
+
+/* Records what GET hands to a body sink. */
+class RecordedBody : public HTTPBodySink {
+public:
+    void Expect(uint64_t length) override { announced = static_cast<int64_t>(length); }
+    void Take(const char* data, size_t length) override {
+        if (fail) throw std::runtime_error("no room");
+        body.append(data, length);
+    }
+    std::string body;
+    int64_t announced = -1;
+    bool fail = false;
+};
+
+/* Collects what a streamed build hands on. */
+class CollectedBuild : public UpdateServerRequest::BuildSink {
+public:
+    void Bytes(const uint8_t* data, size_t length) override {
+        bytes.append(reinterpret_cast<const char*>(data), length);
+    }
+    std::string bytes;
+};
+
+/* The debug lines without the per-piece ones of the write callback, whose
+ * count depends on how the bytes arrived. */
+std::string WithoutPieces(const std::string& log) {
+    std::string kept;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end + 1;
+        const std::string line = log.substr(start, end - start);
+        if (line.rfind("rcv_data ", 0) != 0) kept += line;
+        start = end;
+    }
+    return kept;
+}
+
+}  // namespace
+
+TEST(UpdateServerMirror, BodySinkTakesOnlyTheBodyOfA200Answer) {
+    MirrorRoot root;
+    MirrorProcess mirror({"--root", root.root()});
+    ASSERT_GT(mirror.port(), 0);
+    RecordedBody ok;
+    HTTPResponse answered = HTTPRequest::GET(mirror.url(), {{"op", "hi"}, {"rv", "2"}}, ok);
+    EXPECT_EQ(answered.get_status(), 200);
+    EXPECT_EQ(ok.body, "ok\n");
+    EXPECT_EQ(ok.announced, 3);
+    EXPECT_EQ(answered.get_response(), "");
+    mirror.Stop();
+
+    MirrorProcess failing({"--root", root.root(), "--fail-status", "404"});
+    ASSERT_GT(failing.port(), 0);
+    RecordedBody notFound;
+    HTTPResponse refused = HTTPRequest::GET(failing.url(), {{"op", "hi"}, {"rv", "2"}}, notFound);
+    EXPECT_EQ(refused.get_status(), 404);
+    EXPECT_EQ(refused.get_response(), "error: injected failure\n") << "kept, so that it can be logged";
+    EXPECT_EQ(notFound.body, "");
+    EXPECT_EQ(notFound.announced, -1);
+}
+
+TEST(UpdateServerMirror, SinkThatCannotTakeTheBodyEndsTheTransferWithAnError) {
+    MirrorRoot root;
+    MirrorProcess mirror({"--root", root.root()});
+    ASSERT_GT(mirror.port(), 0);
+    RecordedBody full;
+    full.fail = true;
+    try {
+        HTTPRequest::GET(mirror.url(), {{"op", "hi"}, {"rv", "2"}}, full);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), CurlText(CURLE_WRITE_ERROR));
+    }
+    CollectedBuild sink;
+    UpdateServerRequest::BuildText text;
+    EXPECT_TRUE(UpdateServerRequest::GetBuild(kDevice, "QC-FW-1", "1300", sink, text, mirror.url()));
+    EXPECT_EQ(sink.bytes, root.bird(1300)) << "the next request is not affected";
+}
+
+TEST(UpdateServerMirror, StreamedGetBuildGivesTheBytesOfTheBufferedOne) {
+    MirrorRoot root;
+    MirrorProcess mirror({"--root", root.root(), "--log", root.log()});
+    ASSERT_GT(mirror.port(), 0);
+    for (const char* build : {"1200", "1300", "1250"}) {
+        CollectedBuild sink;
+        UpdateServerRequest::BuildText text;
+        ASSERT_TRUE(UpdateServerRequest::GetBuild(kDevice, "QC-FW-1", build, sink, text, mirror.url(), true));
+        const std::string file = root.bird(static_cast<uint32_t>(std::stoul(build)));
+        EXPECT_TRUE(text.valid) << build;
+        EXPECT_EQ(text.length, (file.size() + 2) / 3 * 4) << build;
+        EXPECT_EQ(text.bytes, file.size()) << build;
+        EXPECT_EQ(sink.bytes, file) << build;
+    }
+    EXPECT_EQ(mirror.Stop(), 0);
+    EXPECT_EQ(ReadLines(root.log()).front(), "bld=1200&fw=QC-FW-1&no_cal=true&op=bird&sn=0000ABCD&");
+}
+
+TEST(UpdateServerMirror, StreamedGetBuildFailsAndLogsAsTheBufferedOne) {
+    const std::vector<std::vector<std::string>> faults = {
+        {"--refuse"},        {"--fail-status", "500"}, {"--cut-body", "13"},
+        {"--cut-body", "2"}, {"--drop-after", "100"},
+    };
+    MirrorRoot root;
+    for (const std::vector<std::string>& fault : faults) {
+        SCOPED_TRACE(fault.front());
+        std::vector<std::string> options = {"--root", root.root(), "--fault-op", "bird"};
+        options.insert(options.end(), fault.begin(), fault.end());
+        MirrorProcess mirror(options);
+        ASSERT_GT(mirror.port(), 0);
+        std::string buffered, streamed, base64;
+        bool bufferedOk, streamedOk;
+        CollectedBuild sink;
+        UpdateServerRequest::BuildText text;
+        {
+            LogCapture log;
+            bufferedOk = UpdateServerRequest::GetBuild(kDevice, "QC-FW-1", "1300", base64, mirror.url());
+            buffered = WithoutPieces(log.text());
+        }
+        {
+            LogCapture log;
+            streamedOk = UpdateServerRequest::GetBuild(kDevice, "QC-FW-1", "1300", sink, text, mirror.url());
+            streamed = WithoutPieces(log.text());
+        }
+        EXPECT_EQ(streamedOk, bufferedOk);
+        EXPECT_EQ(streamed, buffered);
+        size_t length = 0;
+        if (streamedOk) {
+            EXPECT_EQ(text.length, base64.size());
+            EXPECT_EQ(text.valid,
+                      UpdateServerRequest::base64_decode(base64.data(), base64.size(), length) != nullptr);
+        }
+    }
+}
+
+TEST(UpdateServerMirror, DownloadCutMidLineTwoIsATransportError) {
+    MirrorRoot root;
+    MirrorProcess mirror({"--root", root.root(), "--drop-after", "1000", "--fault-op", "bird"});
+    ASSERT_GT(mirror.port(), 0);
+    LogCapture log;
+    CollectedBuild sink;
+    UpdateServerRequest::BuildText text;
+    text.length = 12345;
+    EXPECT_FALSE(UpdateServerRequest::GetBuild(kDevice, "QC-FW-1", "1300", sink, text, mirror.url()));
+    EXPECT_THAT(log.text(), HasSubstr("GetBuild ==> [" + CurlText(CURLE_PARTIAL_FILE) + "]\n"));
+    EXPECT_EQ(text.length, 12345u) << "written only on success";
+    // What arrived before the cut was decoded on the way; the caller throws it away.
+    EXPECT_GT(sink.bytes.size(), 0u);
+    EXPECT_LT(sink.bytes.size(), 1000u);
+    EXPECT_EQ(sink.bytes, root.bird(1300).substr(0, sink.bytes.size()));
+    EXPECT_TRUE(UpdateServerRequest::ping(mirror.url())) << "other operations are not cut";
+}
+
 TEST(UpdateServerMirror, RequestsAreServedConcurrently) {
     MirrorRoot root;
     MirrorProcess mirror({"--root", root.root(), "--delay-ms", "1000"});

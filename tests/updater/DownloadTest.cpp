@@ -264,3 +264,100 @@ TEST_F(Download, OverHttps) {
     ProcessResult unknownAuthority = Run({"-J", "-d", kSerial, "-u", url});
     EXPECT_EQ(unknownAuthority.err, "Server request failed for " + url + "\n");
 }
+
+namespace {
+
+/* The names in a directory, sorted: a temporary file left behind shows. */
+std::vector<std::string> Entries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// Answers that end early: the stored build, its attributes and the device
+// directory stay exactly as they were.
+TEST_F(Download, AnswerEndingEarlyChangesNothingStored) {
+    ASSERT_GT(ReadFile(Root("40F5849A/1300.bird")).size(), 3000u);
+    Mirror();
+    ASSERT_EQ(Run({"-G", "-d", kSerial}).status, 0);
+    const std::string stored = ReadFile(Stored("1300.bird")), settings = ReadFile(Stored(".settings"));
+    struct Case {
+        std::vector<std::string> fault;
+        std::string err;
+    } cases[] = {
+        {{"--drop-after", "2000"}, "Download failed\nFailed to retrieve a valid BIRD file\n"},  // mid-line 2
+        {{"--cut-body", "2001"}, "Failed to retrieve a valid BIRD file\n"},  // no whole number of quads
+        {{"--cut-body", "2003"}, "Failed to retrieve a valid BIRD file\n"},  // decodes, but half a BIRD file
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault.front());
+        std::vector<std::string> options = c.fault;
+        options.insert(options.end(), {"--fault-op", "bird"});
+        Mirror(options);
+        ProcessResult r = Run({"-G", "-d", kSerial});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(ReadFile(Stored("1300.bird")), stored);
+        EXPECT_EQ(ReadFile(Stored(".settings")), settings);
+        EXPECT_EQ(Entries(Stored("")), (std::vector<std::string>{".settings", "1300.bird"}));
+    }
+}
+
+// Builds larger than what is written at once, with files limited to less
+// than that (as on a full disk): the write fails in the middle of the
+// download. A loadable build still says so; anything else is no BIRD file.
+TEST_F(Download, WriteFailingMidDownloadKeepsTheStoredBuild) {
+    WriteFile(Root("40F5849A/1400.bird"),
+              BirdWriter_SimpleFile(1400, "2.13.0", 0x40F5849A, "QCHUB8", 3 << 20));
+    WriteFile(Root("40F5849A/1500.bird"), "bird\x01\x01" + std::string(3 << 20, 'x'));
+    Mirror();
+    ASSERT_EQ(Run({"-G", "-d", kSerial, "-b", "1400"}).status, 0);
+    const std::string stored = ReadFile(Stored("1400.bird")), settings = ReadFile(Stored(".settings"));
+    // The mirror now has another build 1400.
+    WriteFile(Root("40F5849A/1400.bird"),
+              BirdWriter_SimpleFile(1400, "2.13.1", 0x40F5849A, "QCHUB8", 3 << 20));
+    ASSERT_NE(ReadFile(Root("40F5849A/1400.bird")), stored);
+
+    for (const auto& [build, err] :
+         {std::pair<std::string, std::string>{"1400", "Failed to write file with 6\n"},
+          {"1500", "Failed to retrieve a valid BIRD file\n"}}) {
+        SCOPED_TRACE(build);
+        // Ignored, the signal of an oversized write lets the write fail instead.
+        std::vector<std::string> words = {"/bin/sh",
+                                          "-c",
+                                          "trap '' XFSZ; exec prlimit --fsize=1500000 \"$@\"",
+                                          "sh",
+                                          qctest::BuildProgram("updater"),
+                                          "-G",
+                                          "-d",
+                                          kSerial,
+                                          "-b",
+                                          build,
+                                          "-i",
+                                          dir / "store",
+                                          "-u",
+                                          server};
+        ProcessResult r = qctest::RunProcess(words);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(ReadFile(Stored("1400.bird")), stored);
+        EXPECT_EQ(ReadFile(Stored(".settings")), settings);
+        EXPECT_EQ(Entries(Stored("")), (std::vector<std::string>{".settings", "1400.bird"}));
+    }
+}
+
+// No file can be made where the device's directory should be: the download
+// is checked all the same before the write error is shown.
+TEST_F(Download, DeviceEntryThatIsNoDirectoryGetsTheWriteError) {
+    WriteFile(dir / "store/updater/40F5849A", "not a directory");
+    Mirror();
+    ProcessResult r = Run({"-G", "-d", kSerial});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Failed to write file with 3\n");
+    EXPECT_EQ(ReadFile(dir / "store/updater/40F5849A"), "not a directory");
+    EXPECT_EQ(Entries(dir / "store/updater"), std::vector<std::string>{"40F5849A"});
+}

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -30,6 +32,18 @@ MirrorServer::MirrorServer(const UpdateMirror& mirror, MirrorServerSettings sett
         }
         MirrorAnswer answer = mirror_.Respond(query);
         response.status = answer.status;
+        const std::optional<size_t> drop = mirror_.Settings().dropAfter;
+        if (drop && answer.body.size() > *drop && mirror_.Faulted(op == query.end() ? "" : op->second)) {
+            // The length announced is the whole body's; the connection ends early.
+            auto body = std::make_shared<std::string>(std::move(answer.body));
+            response.set_content_provider(
+                body->size(), "text/plain",
+                [body, drop](size_t offset, size_t length, httplib::DataSink& sink) {
+                    if (offset >= *drop) return false;
+                    return sink.write(body->data() + offset, std::min(length, *drop - offset));
+                });
+            return;
+        }
         response.set_content(std::move(answer.body), "text/plain");
     });
 }

@@ -31,10 +31,11 @@ struct MirrorSettings {
     std::string root;
     /* Fault injection, applied to the operations in faultOps (all when empty). */
     std::set<std::string> faultOps;
-    int failStatus = 0;             // answer every such request with this status
-    bool refuse = false;            // answer with a first line other than "ok"
-    std::optional<size_t> cutBody;  // send only the first bytes of the body
-    unsigned delayMs = 0;           // wait before answering
+    int failStatus = 0;               // answer every such request with this status
+    bool refuse = false;              // answer with a first line other than "ok"
+    std::optional<size_t> cutBody;    // send only the first bytes of the body
+    std::optional<size_t> dropAfter;  // announce the whole body, close the connection after these bytes
+    unsigned delayMs = 0;             // wait before answering
 };
 
 struct MirrorAnswer {

@@ -32,6 +32,8 @@ void usage(FILE* out) {
             "  --fail-status N     answer with HTTP status N\n"
             "  --refuse            answer with a first line other than \"ok\"\n"
             "  --cut-body BYTES    send only the first BYTES bytes of each body\n"
+            "  --drop-after BYTES  announce the whole body but close the connection after its\n"
+            "                      first BYTES bytes\n"
             "  --delay-ms N        wait N ms before answering\n"
             "  --fault-op OP       apply the faults only to operation OP (hi, qu, bird, builds,\n"
             "                      fix, ent_jwt); may be repeated; default: every operation\n");
@@ -64,6 +66,7 @@ enum Option {
     FAIL_STATUS,
     REFUSE,
     CUT_BODY,
+    DROP_AFTER,
     DELAY_MS,
     FAULT_OP,
     HELP
@@ -81,6 +84,7 @@ bool parse(int argc, char** argv, MirrorSettings& mirror, MirrorServerSettings& 
         {"fail-status", required_argument, nullptr, FAIL_STATUS},
         {"refuse", no_argument, nullptr, REFUSE},
         {"cut-body", required_argument, nullptr, CUT_BODY},
+        {"drop-after", required_argument, nullptr, DROP_AFTER},
         {"delay-ms", required_argument, nullptr, DELAY_MS},
         {"fault-op", required_argument, nullptr, FAULT_OP},
         {"help", no_argument, nullptr, HELP},
@@ -109,6 +113,11 @@ bool parse(int argc, char** argv, MirrorSettings& mirror, MirrorServerSettings& 
                 if (!number(optarg, 0, 1L << 40, value))
                     return fprintf(stderr, "bad length %s\n", optarg), false;
                 mirror.cutBody = static_cast<size_t>(value);
+                break;
+            case DROP_AFTER:
+                if (!number(optarg, 0, 1L << 40, value))
+                    return fprintf(stderr, "bad length %s\n", optarg), false;
+                mirror.dropAfter = static_cast<size_t>(value);
                 break;
             case DELAY_MS:
                 if (!number(optarg, 0, 600000, value))
