@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <array>
-#include <thread>
-#include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -118,13 +116,10 @@ size_t _decodeLast(const uint8_t* in, uint8_t* o) {
     return 3;
 }
 
-/* Below this a second thread costs more than it saves. */
-constexpr size_t kQuadsPerThread = 1 << 18;
-
 }  // namespace
 
 std::unique_ptr<uint8_t[]> UpdateServerRequest::base64_decode(const char* text, size_t length,
-                                                              size_t& decodedLength, unsigned threads) {
+                                                              size_t& decodedLength) {
     if (length % 4 != 0 || (length > 0 && !text)) return nullptr;
     const uint8_t* in = reinterpret_cast<const uint8_t*>(text);
     const size_t padding = length == 0 ? 0 : (in[length - 1] == '=') + (in[length - 2] == '=');
@@ -133,25 +128,7 @@ std::unique_ptr<uint8_t[]> UpdateServerRequest::base64_decode(const char* text, 
     aMemory_AdviseHugePages(out.get(), size + 1);
     const size_t quads = length == 0 ? 0 : length / 4 - 1;  // all but the last
 
-    size_t parts = std::max<size_t>(1, std::min<size_t>(threads, quads / kQuadsPerThread));
-    std::vector<std::thread> workers;
-    std::vector<char> ok(parts, 0);
-    const size_t share = quads / parts;
-    for (size_t p = 0; p < parts; ++p) {
-        const size_t first = p * share, count = p + 1 == parts ? quads - first : share;
-        auto work = [&, p, first, count] {
-            ok[p] = _decodeQuads(in + 4 * first, count, out.get() + 3 * first) == count;
-        };
-        if (p + 1 == parts) {
-            work();
-        } else {
-            workers.emplace_back(work);
-        }
-    }
-    for (std::thread& worker : workers) worker.join();
-    for (char part : ok) {
-        if (!part) return nullptr;
-    }
+    if (_decodeQuads(in, quads, out.get()) != quads) return nullptr;
     if (length > 0 && !_decodeLast(in + 4 * quads, out.get() + 3 * quads)) return nullptr;
     out[size] = 0;
     decodedLength = size;

@@ -86,9 +86,7 @@ public:
     /* Standard Base64 (RFC 4648 alphabet, "=" padding). Returns the bytes
      * followed by one zero byte, and their count in decodedLength; nothing
      * when the length is not a multiple of 4 or the text is not well-formed
-     * Base64 (characters outside the alphabet, misplaced padding). A long text
-     * may be decoded by up to threads threads, all joined before returning. */
-    static std::unique_ptr<uint8_t[]> base64_decode(const char* text, size_t length, size_t& decodedLength,
-                                                    unsigned threads = 1);
+     * Base64 (characters outside the alphabet, misplaced padding). */
+    static std::unique_ptr<uint8_t[]> base64_decode(const char* text, size_t length, size_t& decodedLength);
     static std::string base64_encode(const uint8_t* data, size_t length);
 };

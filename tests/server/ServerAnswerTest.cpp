@@ -417,26 +417,3 @@ TEST(Base64, EncodePadsAndRoundTripsEveryLength) {
         ASSERT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), length), data.substr(0, n));
     }
 }
-
-TEST(Base64, LongTextsDecodeTheSameOnSeveralThreads) {
-    std::string data(3 * 1000 * 1000 + 1, '\0');  // over a million quads, ending in padding
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 2654435761u >> 13);
-    std::string text =
-        UpdateServerRequest::base64_encode(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    for (unsigned threads : {0u, 1u, 2u, 3u, 8u}) {
-        size_t length = 0;
-        std::unique_ptr<uint8_t[]> bytes =
-            UpdateServerRequest::base64_decode(text.data(), text.size(), length, threads);
-        ASSERT_TRUE(bytes) << threads;
-        ASSERT_EQ(length, data.size());
-        EXPECT_EQ(0, memcmp(bytes.get(), data.data(), length)) << threads;
-        EXPECT_EQ(bytes[length], 0) << threads;
-    }
-    // A bad character is found in whichever part it falls.
-    for (size_t at : {size_t{5}, text.size() / 2 + 1, text.size() - 6}) {
-        std::string bad = text;
-        bad[at] = '*';
-        size_t length = 0;
-        EXPECT_FALSE(UpdateServerRequest::base64_decode(bad.data(), bad.size(), length, 2)) << at;
-    }
-}
