@@ -84,25 +84,10 @@ void OneWay(benchmark::State& state) {
 BENCHMARK(OneWay)->ArgName("pooled")->Arg(0)->Arg(1)->Iterations(3)->UseManualTime()->Unit(
     benchmark::kMillisecond);
 
-double CpuSeconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 void IdleCpu(benchmark::State& state) {
     Device device(1000);
     uint32_t id = device.connect();
-    for (auto _ : state) {
-        double cpu = CpuSeconds();
-        auto start = Clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        state.counters["cpu_percent_of_core"] = 100.0 * (CpuSeconds() - cpu) / wall;
-        state.counters["heartbeats_answered"] =
-            static_cast<double>(device.model->snapshot().heartbeatAnswers);
-    }
+    linkbench::IdleCpu(state, [&] { return device.model->snapshot().heartbeatAnswers; });
     aLink_Destroy(id);
 }
 BENCHMARK(IdleCpu)->Iterations(1)->Unit(benchmark::kSecond);

@@ -18,20 +18,24 @@ std::string Env(const char* name, const char* fallback) {
     return value ? value : fallback;
 }
 
+/* The build to fetch, as bench/server/download.sh names it. */
+struct Request {
+    std::string url = Env("QC_BENCH_URL", "");
+    uint32_t serial = static_cast<uint32_t>(strtoul(Env("QC_BENCH_SERIAL", "0000ABCD").c_str(), nullptr, 16));
+    std::string build = Env("QC_BENCH_BUILD", "1000");
+    std::string firmware = Env("QC_BENCH_FIRMWARE", "quillcore");
+};
+
 void BM_GetBuildDecode(benchmark::State& state) {
-    const std::string url = Env("QC_BENCH_URL", "");
-    const uint32_t serial =
-        static_cast<uint32_t>(strtoul(Env("QC_BENCH_SERIAL", "0000ABCD").c_str(), nullptr, 16));
-    const std::string build = Env("QC_BENCH_BUILD", "1000");
-    const std::string firmware = Env("QC_BENCH_FIRMWARE", "quillcore");
-    if (url.empty()) {
+    const Request r;
+    if (r.url.empty()) {
         state.SkipWithError("QC_BENCH_URL is not set");
         return;
     }
     size_t textSize = 0;
     for (auto _ : state) {
         std::string text;
-        if (!UpdateServerRequest::GetBuild(serial, firmware, build, text, url)) {
+        if (!UpdateServerRequest::GetBuild(r.serial, r.firmware, r.build, text, r.url)) {
             state.SkipWithError("GetBuild failed");
             return;
         }
@@ -62,12 +66,8 @@ public:
 };
 
 void BM_GetBuildStream(benchmark::State& state) {
-    const std::string url = Env("QC_BENCH_URL", "");
-    const uint32_t serial =
-        static_cast<uint32_t>(strtoul(Env("QC_BENCH_SERIAL", "0000ABCD").c_str(), nullptr, 16));
-    const std::string build = Env("QC_BENCH_BUILD", "1000");
-    const std::string firmware = Env("QC_BENCH_FIRMWARE", "quillcore");
-    if (url.empty()) {
+    const Request r;
+    if (r.url.empty()) {
         state.SkipWithError("QC_BENCH_URL is not set");
         return;
     }
@@ -75,7 +75,7 @@ void BM_GetBuildStream(benchmark::State& state) {
     for (auto _ : state) {
         CountedBuild sink;
         UpdateServerRequest::BuildText text;
-        if (!UpdateServerRequest::GetBuild(serial, firmware, build, sink, text, url) || !text.valid) {
+        if (!UpdateServerRequest::GetBuild(r.serial, r.firmware, r.build, sink, text, r.url) || !text.valid) {
             state.SkipWithError("GetBuild failed");
             return;
         }

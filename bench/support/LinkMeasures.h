@@ -5,6 +5,7 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -62,6 +63,26 @@ inline void Destroys(benchmark::State& state, const std::function<uint32_t()>& c
     }
     state.counters["median_ms"] = Percentile(ms, 0.5);
     state.counters["max_ms"] = ms.back();
+}
+
+inline double CpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+/* CPU this process spends over 5 s while its link idles; heartbeats() tells
+ * how many heartbeats the device saw answered meanwhile. */
+inline void IdleCpu(benchmark::State& state, const std::function<uint64_t()>& heartbeats) {
+    for (auto _ : state) {
+        double cpu = CpuSeconds();
+        auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        state.counters["cpu_percent_of_core"] = 100.0 * (CpuSeconds() - cpu) / wall;
+        state.counters["heartbeats_answered"] = static_cast<double>(heartbeats());
+    }
 }
 
 }  // namespace linkbench

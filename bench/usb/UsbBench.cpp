@@ -71,13 +71,6 @@ BENCHMARK(DestroyUsbLink)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-double CpuSeconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 void IdleCpu(benchmark::State& state) {
     EmulatedUsb usb({Device(false, 1000)});
     uint32_t id = usb.ok() ? aLink_CreateUSB(kSerial) : 0;
@@ -85,14 +78,7 @@ void IdleCpu(benchmark::State& state) {
         state.SkipWithError("no link");
         return;
     }
-    for (auto _ : state) {
-        double cpu = CpuSeconds();
-        auto start = Clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        state.counters["cpu_percent_of_core"] = 100.0 * (CpuSeconds() - cpu) / wall;
-        state.counters["heartbeats_answered"] = static_cast<double>(usb.model(0).snapshot().heartbeatAnswers);
-    }
+    linkbench::IdleCpu(state, [&] { return usb.model(0).snapshot().heartbeatAnswers; });
     aLink_Destroy(id);
 }
 BENCHMARK(IdleCpu)->Iterations(1)->Unit(benchmark::kSecond);
